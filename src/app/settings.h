@@ -1,0 +1,42 @@
+// Process-wide settings fixed once at start-up: the interface language and the state directory.
+//
+// `ru` and `stateDir` are written by initSettings() on the main thread before the event loop runs and
+// only read afterwards, so they need no lock. The decisions themselves are pure functions of their
+// inputs (preferred languages, environment, home directory) so that tests need no globals.
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+namespace quillnest {
+
+// An environment as plain data: variable name to value.
+using Env = QMap<QString, QString>;
+
+extern bool ru;
+extern QString stateDir;
+
+// The Russian text when `ru` is set, the English one otherwise. No formatting, no fallback.
+QString L(QStringView en, QStringView ruText);
+
+// True when the first preferred language begins with "ru" (case-sensitive); an empty list is English.
+bool ruFrom(const QStringList& preferredLanguages);
+
+// QUILLNEST_HOME unchanged when present (even empty), else home + "/.quillnest".
+QString stateDirFrom(const Env& env, const QString& home);
+
+// The preferred languages on Linux, in gettext's order: LANGUAGE's colon-separated entries when it
+// is set and not empty, else the first non-empty of LC_ALL, LC_MESSAGES and LANG, taken raw.
+QStringList linuxPreferredLanguages(const Env& env);
+
+// The real inputs.
+Env processEnvironment();
+QStringList preferredLanguages();
+QString homeDirectory();
+
+// Sets `ru` and `stateDir` from the real inputs, in that order.
+void initSettings();
+
+} // namespace quillnest

@@ -1,0 +1,1 @@
+#include "menu/dot_icon.h"

@@ -1,0 +1,44 @@
+// The status menu as plain data: what each refresh composes and the Qt layer and the snapshot
+// renderer turn into pixels. Nothing here touches the GUI.
+#pragma once
+
+#include <QString>
+
+#include <vector>
+
+namespace quillnest {
+
+// The four status colours; their RGB values live in one table in dot_icon.cpp.
+enum class StatusColor { Gray, Red, Yellow, Green };
+
+// What picking an item does. None makes a command item unavailable.
+enum class Action {
+    None,
+    SyncNow,
+    CheckNow,
+    ToggleWatch,
+    OpenMaster, // reads the item's `represented` path
+    AddProject,
+    OpenConflicts,
+    OpenSite,
+    Quit,
+};
+
+struct MenuItem {
+    bool separator = false;
+    QString title;            // shown as written: '&' is not a mnemonic marker
+    Action action = Action::None;
+    QString key;              // "s", "r", "q" or empty; taken with the Ctrl/Command modifier
+    bool enabled = true;      // cleared on info items only
+    bool checked = false;     // the watch item's state
+    QString represented;      // project path, project items only
+    QString toolTip;          // plain text, project items only
+    bool hasSubmenu = false;  // the master-file item
+    std::vector<MenuItem> submenu;
+
+    bool operator==(const MenuItem&) const = default;
+};
+
+using Menu = std::vector<MenuItem>;
+
+} // namespace quillnest

@@ -1,0 +1,1 @@
+#include "menu/relative_time.h"

@@ -1,0 +1,1 @@
+#include "snapshot/snapshot.h"

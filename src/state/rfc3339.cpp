@@ -1,0 +1,1 @@
+#include "state/rfc3339.h"

@@ -1,0 +1,1 @@
+#include "tool/child_process.h"

@@ -1,0 +1,1 @@
+#include "tool/cli_path.h"

@@ -1,0 +1,1 @@
+#include "tool/process_spec.h"

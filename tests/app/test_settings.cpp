@@ -1,0 +1,87 @@
+#include "app/settings.h"
+
+#include <QTest>
+
+using namespace quillnest;
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void language_data();
+    void language();
+    void linuxLanguages_data();
+    void linuxLanguages();
+    void stateDirectory_data();
+    void stateDirectory();
+    void localise();
+};
+
+void TestSettings::language_data() {
+    QTest::addColumn<QStringList>("preferred");
+    QTest::addColumn<bool>("russian");
+    QTest::newRow("empty list") << QStringList{} << false;
+    QTest::newRow("ru") << QStringList{QStringLiteral("ru")} << true;
+    QTest::newRow("ru-RU") << QStringList{QStringLiteral("ru-RU")} << true;
+    QTest::newRow("ru_RU.UTF-8") << QStringList{QStringLiteral("ru_RU.UTF-8")} << true;
+    QTest::newRow("second place") << QStringList{QStringLiteral("de"), QStringLiteral("ru")} << false;
+    QTest::newRow("three letters") << QStringList{QStringLiteral("rue")} << true;
+    QTest::newRow("capitals") << QStringList{QStringLiteral("RU")} << false;
+    QTest::newRow("empty entry") << QStringList{QString()} << false;
+}
+
+void TestSettings::language() {
+    QFETCH(QStringList, preferred);
+    QFETCH(bool, russian);
+    QCOMPARE(ruFrom(preferred), russian);
+}
+
+void TestSettings::linuxLanguages_data() {
+    QTest::addColumn<Env>("env");
+    QTest::addColumn<QStringList>("expected");
+    const auto s = [](const char* t) { return QString::fromUtf8(t); };
+    QTest::newRow("nothing set") << Env{} << QStringList{};
+    QTest::newRow("LANGUAGE list") << Env{{s("LANGUAGE"), s("ru:en")}, {s("LANG"), s("de_DE")}}
+                                   << QStringList{s("ru"), s("en")};
+    QTest::newRow("empty LANGUAGE") << Env{{s("LANGUAGE"), s("")}, {s("LANG"), s("ru_RU.UTF-8")}}
+                                    << QStringList{s("ru_RU.UTF-8")};
+    QTest::newRow("LC_ALL first") << Env{{s("LC_ALL"), s("en_US")}, {s("LC_MESSAGES"), s("ru")}}
+                                  << QStringList{s("en_US")};
+    QTest::newRow("empty LC_ALL skipped")
+        << Env{{s("LC_ALL"), s("")}, {s("LC_MESSAGES"), s("ru_RU")}, {s("LANG"), s("en")}}
+        << QStringList{s("ru_RU")};
+    QTest::newRow("LANG raw") << Env{{s("LANG"), s("RU")}} << QStringList{s("RU")};
+}
+
+void TestSettings::linuxLanguages() {
+    QFETCH(Env, env);
+    QFETCH(QStringList, expected);
+    QCOMPARE(linuxPreferredLanguages(env), expected);
+}
+
+void TestSettings::stateDirectory_data() {
+    QTest::addColumn<Env>("env");
+    QTest::addColumn<QString>("expected");
+    const auto s = [](const char* t) { return QString::fromUtf8(t); };
+    QTest::newRow("default") << Env{} << s("/Users/a/.quillnest");
+    QTest::newRow("empty") << Env{{s("QUILLNEST_HOME"), s("")}} << s("");
+    QTest::newRow("tilde") << Env{{s("QUILLNEST_HOME"), s("~/q")}} << s("~/q");
+    QTest::newRow("trailing slash") << Env{{s("QUILLNEST_HOME"), s("/srv/q/")}} << s("/srv/q/");
+}
+
+void TestSettings::stateDirectory() {
+    QFETCH(Env, env);
+    QFETCH(QString, expected);
+    QCOMPARE(stateDirFrom(env, QStringLiteral("/Users/a")), expected);
+}
+
+void TestSettings::localise() {
+    ru = false;
+    QCOMPARE(L(u"Quit", u"Выйти"), QStringLiteral("Quit"));
+    QCOMPARE(L(u"", u"Выйти"), QString());
+    ru = true;
+    QCOMPARE(L(u"Quit", u"Выйти"), QString::fromUtf8("Выйти"));
+    ru = false;
+}
+
+QTEST_APPLESS_MAIN(TestSettings)
+#include "test_settings.moc"
