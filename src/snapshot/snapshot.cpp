@@ -1,1 +1,147 @@
 #include "snapshot/snapshot.h"
+
+#include "snapshot/snapshot_layout.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPixmap>
+#include <QSaveFile>
+
+#include <cmath>
+#include <limits>
+
+namespace quillnest {
+
+namespace {
+
+struct SnapshotPalette {
+    QColor backdrop; // the whole picture, including the band that stands for the menu bar
+    QColor panel;
+    QColor text; // the dim and separator colours are this with another alpha
+};
+
+const SnapshotPalette& paletteFor(bool dark) {
+    static const SnapshotPalette kDark{QColor::fromRgbF(0.1f, 0.1f, 0.1f),
+                                       QColor::fromRgbF(0.17f, 0.17f, 0.17f), QColor(Qt::white)};
+    static const SnapshotPalette kLight{QColor::fromRgbF(0.85f, 0.85f, 0.85f),
+                                        QColor::fromRgbF(0.97f, 0.97f, 0.97f), QColor(Qt::black)};
+    return dark ? kDark : kLight;
+}
+
+QColor withAlpha(QColor color, float alpha) {
+    color.setAlphaF(alpha);
+    return color;
+}
+
+// The application's menu font at 13 device-independent pixels. Only a QApplication knows the
+// per-class font of QMenu; a plain QGuiApplication offers its general font.
+QFont menuFont() {
+    QFont font = qobject_cast<QApplication*>(QCoreApplication::instance())
+                     ? QApplication::font("QMenu")
+                     : QGuiApplication::font();
+    font.setPixelSize(13);
+    return font;
+}
+
+// Above this many bytes the picture is not rendered (a menu of millions of rows).
+constexpr double kMaxImageBytes = std::numeric_limits<int>::max();
+
+// A device-pixel image for a `width` x `height` picture at `dpr`, filled with `fill`; null when it
+// would be too large. Its device pixel ratio is set, so painting on it uses logical coordinates.
+QImage makeCanvas(qreal width, qreal height, qreal dpr, const QColor& fill) {
+    const double deviceWidth = std::ceil(width * dpr);
+    const double deviceHeight = std::ceil(height * dpr);
+    if (!(deviceWidth >= 1 && deviceHeight >= 1) || deviceWidth * deviceHeight * 4 > kMaxImageBytes)
+        return {};
+    QImage image(int(deviceWidth), int(deviceHeight), QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return {};
+    image.setDevicePixelRatio(dpr);
+    image.fill(fill);
+    return image;
+}
+
+// Stretches `icon` over `rect`, as sharp as the canvas's pixel density allows.
+void drawIcon(QPainter& painter, const QIcon& icon, const QRectF& rect, qreal dpr) {
+    const QPixmap pixmap = icon.pixmap(rect.size().toSize(), dpr);
+    if (pixmap.isNull())
+        return;
+    painter.drawPixmap(rect, pixmap, QRectF(QPointF(0, 0), pixmap.size()));
+}
+
+} // namespace
+
+QImage renderSnapshot(const Menu& menu, const QIcon& icon, bool dark) {
+    // Fonts and pixmaps need a QGuiApplication; without one there is nothing to paint with.
+    if (!qGuiApp)
+        return {};
+
+    const SnapshotLayout layout = layoutSnapshot(menu);
+    const SnapshotPalette& palette = paletteFor(dark);
+    const QColor dim = withAlpha(palette.text, 0.45f);
+    const QColor separator = withAlpha(palette.text, 0.2f);
+
+    qreal dpr = qGuiApp->devicePixelRatio();
+    if (!(dpr > 0))
+        dpr = 1;
+    QImage image = makeCanvas(layout.width, layout.height, dpr, palette.backdrop);
+    if (image.isNull())
+        return {};
+
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
+                           QPainter::SmoothPixmapTransform);
+
+    drawIcon(painter, icon, layout.icon, dpr);
+
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette.panel);
+    painter.drawRoundedRect(layout.panel, layout.panelRadius, layout.panelRadius);
+
+    const QFont font = menuFont();
+    painter.setFont(font);
+    // Layout origins are the top-left corner of the text line; QPainter draws at the baseline.
+    const qreal ascent = QFontMetricsF(font, &image).ascent();
+    auto drawText = [&](const QPointF& origin, const QString& text, const QColor& color) {
+        painter.setPen(color);
+        painter.drawText(QPointF(origin.x(), origin.y() + ascent), text);
+    };
+
+    for (const SnapshotRow& row : layout.rows) {
+        if (row.separator) {
+            painter.fillRect(row.line, separator);
+            continue;
+        }
+        const QColor& color = row.role == SnapshotRole::Text ? palette.text : dim;
+        if (row.checkMark)
+            drawText(row.checkOrigin, QString::fromUtf16(kCheckMark), color);
+        drawText(row.titleOrigin, row.title, color);
+        if (!row.right.isEmpty())
+            drawText(row.rightOrigin, row.right, dim);
+    }
+    painter.end();
+    return image;
+}
+
+void snapshot(const Menu& menu, const QIcon& icon, const QString& path, bool dark) {
+    if (path.isEmpty())
+        return;
+    const QImage image = renderSnapshot(menu, icon, dark);
+    if (image.isNull())
+        return;
+    // QSaveFile writes beside the target and renames on commit, so a failed encode or write
+    // leaves whatever was at the path before, and never a truncated picture.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    if (!image.save(&file, "PNG")) {
+        file.cancelWriting();
+        return;
+    }
+    file.commit();
+}
+
+} // namespace quillnest
