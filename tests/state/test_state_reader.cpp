@@ -1,0 +1,430 @@
+#include "app/settings.h"
+#include "state/summary.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace quillnest;
+
+namespace {
+
+// Paths under /p/ exist, all others do not.
+bool underP(const QString& path) {
+    return path.startsWith(QLatin1StringView("/p/"));
+}
+
+QString iso(const std::optional<QDateTime>& date) {
+    return date ? date->toString(Qt::ISODate) : QString();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// A state file listing `paths`, each with one secret.
+QByteArray stateListing(const QStringList& paths) {
+    QJsonObject projects;
+    for (const QString& path : paths)
+        projects.insert(path, QJsonObject{{u"secrets"_qs, 1}});
+    return QJsonDocument(QJsonObject{{u"projects"_qs, projects}}).toJson();
+}
+
+} // namespace
+
+class TestStateReader : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void summarize_data();
+    void summarize();
+    void countValue_data();
+    void countValue();
+    void later_data();
+    void later();
+    void pathExists_data();
+    void pathExists();
+    void realFoldersWithOddNames();
+    void relativeKeyResolvesAgainstWorkingDirectory();
+    void unreadableStateFile_data();
+    void unreadableStateFile();
+    void largeFile();
+    void readStateUsesStateDir();
+};
+
+void TestStateReader::summarize_data() {
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QStringList>("projects");
+    QTest::addColumn<qint64>("secrets");
+    QTest::addColumn<qint64>("warn");
+    QTest::addColumn<qint64>("conflicts");
+    QTest::addColumn<QString>("synced");
+    QTest::addColumn<QString>("checked");
+
+    const auto row = [](const char* name, const QByteArray& json, const QStringList& projects = {},
+                        qint64 secrets = 0, qint64 warn = 0, qint64 conflicts = 0,
+                        const QString& synced = {}, const QString& checked = {}) {
+        QTest::newRow(name) << json << projects << secrets << warn << conflicts << synced
+                            << checked;
+    };
+    constexpr qint64 max = std::numeric_limits<qint64>::max();
+    constexpr qint64 min = std::numeric_limits<qint64>::min();
+
+    // Nothing usable at the top.
+    row("empty text", "");
+    row("white space", " \n");
+    row("empty object", "{}");
+    row("empty projects", R"({"projects":{}})");
+    row("top-level array", R"([{"projects":{"/p/a":{}}}])");
+    row("top-level string", R"("projects")");
+    row("top-level number", "1");
+    row("top-level true", "true");
+    row("top-level null", "null");
+    row("projects null", R"({"projects":null})");
+    row("projects an array of paths", R"({"projects":["/p/a","/p/b"]})");
+    row("projects a string", R"({"projects":"/p/a"})");
+    row("truncated", R"({"projects":{"/p/a":{"secrets":1})");
+    row("trailing garbage", R"({"projects":{"/p/a":{"secrets":1}}} x)");
+    row("not UTF-8 in a key", "{\"projects\":{\"/p/\xff\":{\"secrets\":1}}}");
+    row("not UTF-8 in a value", "{\"projects\":{\"/p/a\":{\"synced\":\"\xc3\"}}}");
+    row("NUL byte after the object", QByteArray("{\"projects\":{\"/p/a\":{}}}\0", 25));
+
+    // Projects and counts.
+    row("other keys ignored",
+        R"({"version":2,"projects":{"/p/a":{"secrets":1,"note":"x"}},"secrets":99})", {u"/p/a"_qs},
+        1);
+    row("counts add up",
+        R"({"projects":{"/p/one":{"secrets":1,"warn":0},
+                        "/p/two":{"secrets":2,"warn":3,"conflicts":4}}})",
+        {u"/p/one"_qs, u"/p/two"_qs}, 3, 3, 4);
+    row("missing folder contributes nothing",
+        R"({"projects":{"/p/a":{"secrets":1,"synced":"2024-05-01T10:00:00Z"},
+                        "/gone/b":{"secrets":50,"warn":50,"conflicts":50,
+                                   "synced":"2030-01-01T00:00:00Z",
+                                   "checked":"2030-01-01T00:00:00Z"}}})",
+        {u"/p/a"_qs}, 1, 0, 0, u"2024-05-01T10:00:00Z"_qs);
+    row("entry that is not an object",
+        R"({"projects":{"/p/a":[1],"/p/b":3,"/p/c":"x","/p/d":null,"/p/e":true,"/p/f":{}}})",
+        {u"/p/f"_qs});
+    row("negative counts added as they are",
+        R"({"projects":{"/p/a":{"warn":5},"/p/b":{"warn":-7}}})", {u"/p/a"_qs, u"/p/b"_qs}, 0, -2);
+    row("count out of double range",
+        R"({"projects":{"/p/a":{"secrets":1e400,"warn":-1e-400,"conflicts":2,
+                                "x":[1E+999,"1e400"]}}})",
+        {u"/p/a"_qs}, 0, 0, 2);
+    row("invalid number still fails", R"({"projects":{"/p/a":{"secrets":1e400,"warn":+1}}})");
+    row("totals saturate upwards",
+        R"({"projects":{"/p/a":{"secrets":9223372036854775807},"/p/b":{"secrets":1},
+                        "/p/c":{"secrets":9223372036854775807}}})",
+        {u"/p/a"_qs, u"/p/b"_qs, u"/p/c"_qs}, max);
+    row("totals saturate downwards",
+        R"({"projects":{"/p/a":{"warn":-9223372036854775808},"/p/b":{"warn":-1}}})",
+        {u"/p/a"_qs, u"/p/b"_qs}, 0, min);
+    row("saturation happens per addition, in key order",
+        R"({"projects":{"/p/a":{"conflicts":9223372036854775807},"/p/b":{"conflicts":1},
+                        "/p/c":{"conflicts":-1}}})",
+        {u"/p/a"_qs, u"/p/b"_qs, u"/p/c"_qs}, 0, 0, max - 1);
+
+    // Order of projects.
+    row("ascending by code point, capitals first",
+        R"({"projects":{"/p/b":{},"/p/a":{},"/p/A":{}}})", {u"/p/A"_qs, u"/p/a"_qs, u"/p/b"_qs});
+    row("supplementary planes after U+FFFD",
+        R"({"projects":{"/p/\ud83d\ude00":{},"/p/\ufffd":{},"/p/\ue000":{},"/p/z":{}}})",
+        {u"/p/z"_qs, u"/p/\ue000"_qs, u"/p/\ufffd"_qs, u"/p/\U0001F600"_qs});
+    row("compared after canonical composition", R"({"projects":{"/p/A\u030a":{},"/p/B":{}}})",
+        {u"/p/B"_qs, u"/p/A\u030a"_qs});
+    row("canonically equal keys both listed", R"({"projects":{"/p/\u00c5":{},"/p/A\u030a":{}}})",
+        {u"/p/A\u030a"_qs, u"/p/\u00c5"_qs});
+
+    // Dates.
+    row("dates compared as instants",
+        R"({"projects":{"/p/a":{"synced":"2024-05-01T10:00:00Z"},
+                        "/p/b":{"synced":"2024-05-01T12:30:00+03:00"}}})",
+        {u"/p/a"_qs, u"/p/b"_qs}, 0, 0, 0, u"2024-05-01T10:00:00Z"_qs);
+    row("latest of each kind, independently",
+        R"({"projects":{"/p/a":{"synced":"2024-05-03T00:00:00Z","checked":"2024-05-01T00:00:00Z"},
+                        "/p/b":{"synced":"2024-05-02T00:00:00Z","checked":"2024-05-04T00:00:00Z"}}})",
+        {u"/p/a"_qs, u"/p/b"_qs}, 0, 0, 0, u"2024-05-03T00:00:00Z"_qs, u"2024-05-04T00:00:00Z"_qs);
+    row("equal instants",
+        R"({"projects":{"/p/a":{"checked":"2024-05-01T10:00:00+02:00"},
+                        "/p/b":{"checked":"2024-05-01T08:00:00Z"}}})",
+        {u"/p/a"_qs, u"/p/b"_qs}, 0, 0, 0, {}, u"2024-05-01T08:00:00Z"_qs);
+    row("dates not accepted",
+        R"({"projects":{"/p/a":{"synced":"2024-05-01T10:00:00.5Z","checked":"2024-05-01"},
+                        "/p/b":{"synced":1714557600,"checked":null},
+                        "/p/c":{"synced":["2024-05-01T10:00:00Z"],"checked":"2023-02-29T00:00:00Z"}}})",
+        {u"/p/a"_qs, u"/p/b"_qs, u"/p/c"_qs});
+    row("a bad date leaves the good one",
+        R"({"projects":{"/p/a":{"synced":"2024-05-01T10:00:00Z"},"/p/b":{"synced":"2099-01-01"}}})",
+        {u"/p/a"_qs, u"/p/b"_qs}, 0, 0, 0, u"2024-05-01T10:00:00Z"_qs);
+}
+
+void TestStateReader::summarize() {
+    QFETCH(QByteArray, json);
+    QFETCH(QStringList, projects);
+    QFETCH(qint64, secrets);
+    QFETCH(qint64, warn);
+    QFETCH(qint64, conflicts);
+    QFETCH(QString, synced);
+    QFETCH(QString, checked);
+
+    const Summary summary = quillnest::summarize(json, underP);
+    QCOMPARE(summary.projects, projects);
+    QCOMPARE(summary.secrets, secrets);
+    QCOMPARE(summary.warn, warn);
+    QCOMPARE(summary.conflicts, conflicts);
+    QCOMPARE(iso(summary.synced), synced);
+    QCOMPARE(iso(summary.checked), checked);
+    if (summary.synced)
+        QCOMPARE(summary.synced->timeSpec(), Qt::UTC);
+}
+
+void TestStateReader::countValue_data() {
+    QTest::addColumn<QByteArray>("literal");
+    QTest::addColumn<bool>("counts");
+    QTest::addColumn<qint64>("value");
+
+    QTest::newRow("integer") << QByteArray("3") << true << qint64(3);
+    QTest::newRow("negative") << QByteArray("-3") << true << qint64(-3);
+    QTest::newRow("zero") << QByteArray("0") << true << qint64(0);
+    QTest::newRow("negative zero") << QByteArray("-0") << true << qint64(0);
+    QTest::newRow("negative zero as fraction") << QByteArray("-0.0") << true << qint64(0);
+    QTest::newRow("integral fraction") << QByteArray("2.0") << true << qint64(2);
+    QTest::newRow("exponent") << QByteArray("1e18") << true << qint64(1000000000000000000);
+    QTest::newRow("beyond 2^53, exact")
+        << QByteArray("9007199254740993") << true << qint64(9007199254740993);
+    QTest::newRow("largest") << QByteArray("9223372036854775807") << true
+                             << std::numeric_limits<qint64>::max();
+    QTest::newRow("smallest") << QByteArray("-9223372036854775808") << true
+                              << std::numeric_limits<qint64>::min();
+    QTest::newRow("one past largest") << QByteArray("9223372036854775808") << false << qint64(0);
+    QTest::newRow("huge") << QByteArray("99999999999999999999") << false << qint64(0);
+    QTest::newRow("huge negative") << QByteArray("-99999999999999999999") << false << qint64(0);
+    QTest::newRow("fraction") << QByteArray("2.5") << false << qint64(0);
+    QTest::newRow("small fraction") << QByteArray("0.1") << false << qint64(0);
+    QTest::newRow("string") << QByteArray("\"3\"") << false << qint64(0);
+    QTest::newRow("true") << QByteArray("true") << false << qint64(0);
+    QTest::newRow("false") << QByteArray("false") << false << qint64(0);
+    QTest::newRow("null") << QByteArray("null") << false << qint64(0);
+    QTest::newRow("array") << QByteArray("[1]") << false << qint64(0);
+    QTest::newRow("object") << QByteArray("{\"a\":1}") << false << qint64(0);
+}
+
+void TestStateReader::countValue() {
+    QFETCH(QByteArray, literal);
+    QFETCH(bool, counts);
+    QFETCH(qint64, value);
+
+    const QJsonDocument document = QJsonDocument::fromJson("[" + literal + "]");
+    QVERIFY(document.isArray());
+    const std::optional<std::int64_t> result = quillnest::countValue(document.array().at(0));
+    QCOMPARE(result.has_value(), counts);
+    if (counts)
+        QCOMPARE(*result, value);
+}
+
+void TestStateReader::later_data() {
+    using Seconds = std::optional<std::int64_t>;
+    QTest::addColumn<Seconds>("soFar");
+    QTest::addColumn<QJsonValue>("raw");
+    QTest::addColumn<Seconds>("result");
+
+    const QJsonValue ten(u"2024-05-01T10:00:00Z"_qs);
+    const std::int64_t tenSeconds = 1714557600;
+    QTest::newRow("first date") << Seconds() << ten << Seconds(tenSeconds);
+    QTest::newRow("later date") << Seconds(tenSeconds - 1) << ten << Seconds(tenSeconds);
+    QTest::newRow("earlier date") << Seconds(tenSeconds + 1) << ten << Seconds(tenSeconds + 1);
+    QTest::newRow("equal instant, other offset")
+        << Seconds(tenSeconds) << QJsonValue(u"2024-05-01T13:00:00+03:00"_qs)
+        << Seconds(tenSeconds);
+    QTest::newRow("absent") << Seconds(5) << QJsonValue(QJsonValue::Undefined) << Seconds(5);
+    QTest::newRow("number") << Seconds() << QJsonValue(qint64(tenSeconds)) << Seconds();
+    QTest::newRow("not accepted") << Seconds(5) << QJsonValue(u"2024-05-01"_qs) << Seconds(5);
+}
+
+void TestStateReader::later() {
+    using Seconds = std::optional<std::int64_t>;
+    QFETCH(Seconds, soFar);
+    QFETCH(QJsonValue, raw);
+    QFETCH(Seconds, result);
+    QCOMPARE(quillnest::later(soFar, raw), result);
+}
+
+void TestStateReader::pathExists_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("exists");
+
+    QTest::newRow("folder") << u"folder"_qs << true;
+    QTest::newRow("regular file") << u"file"_qs << true;
+    QTest::newRow("link to folder") << u"link"_qs << true;
+    QTest::newRow("dangling link") << u"dangling"_qs << false;
+    QTest::newRow("deleted folder") << u"deleted"_qs << false;
+    QTest::newRow("folder with NUL and junk after it") << u"nul"_qs << false;
+    QTest::newRow("unpaired surrogate") << u"surrogate"_qs << false;
+    QTest::newRow("empty") << u"empty"_qs << false;
+}
+
+void TestStateReader::pathExists() {
+    QFETCH(QString, kind);
+    QFETCH(bool, exists);
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString base = temp.path();
+    QVERIFY(QDir(base).mkdir(u"folder"_qs));
+    writeFile(base + u"/file"_qs, "x");
+    QVERIFY(QFile::link(base + u"/folder"_qs, base + u"/link"_qs));
+    QVERIFY(QFile::link(base + u"/nowhere"_qs, base + u"/dangling"_qs));
+    QVERIFY(QDir(base).mkdir(u"deleted"_qs));
+    QVERIFY(QDir(base).rmdir(u"deleted"_qs));
+
+    QString path = base + u'/' + kind;
+    if (kind == u"nul")
+        path = base + u"/folder"_qs + QChar(0) + u"junk"_qs;
+    else if (kind == u"surrogate")
+        path = base + u"/folder"_qs + QChar(0xD800);
+    else if (kind == u"empty")
+        path.clear();
+    QCOMPARE(quillnest::pathExists(path), exists);
+}
+
+// The reader on real folders: names with spaces, markup, quotes and non-ASCII letters are keys
+// like any other, a regular file counts as a project and a deleted folder does not.
+void TestStateReader::realFoldersWithOddNames() {
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString base = temp.path();
+    const QStringList names = {u"my project"_qs, u"R&D"_qs,  u"<b>x&lt;"_qs,
+                               u"say \"hi\""_qs, u"it's"_qs, u"проект ёлка"_qs};
+    QStringList expected;
+    for (const QString& name : names) {
+        QVERIFY(QDir(base).mkdir(name));
+        expected << base + u'/' + name;
+    }
+    writeFile(base + u"/plain file"_qs, "x");
+    expected << base + u"/plain file"_qs;
+    std::sort(expected.begin(), expected.end());
+
+    const QString state = base + u"/state dir"_qs;
+    QVERIFY(QDir(base).mkdir(u"state dir"_qs));
+    writeFile(state + u"/state.json"_qs,
+              stateListing(QStringList(expected) << base + u"/deleted"_qs << QString()));
+
+    const Summary summary = readStateIn(state);
+    QCOMPARE(summary.projects, expected);
+    QCOMPARE(summary.secrets, qint64(expected.size()));
+}
+
+void TestStateReader::relativeKeyResolvesAgainstWorkingDirectory() {
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    QVERIFY(QDir(temp.path()).mkpath(u"work/here"_qs));
+    writeFile(temp.filePath(u"state.json"_qs),
+              stateListing({u"here"_qs, u"./here"_qs, u"elsewhere"_qs}));
+
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(temp.filePath(u"work"_qs)));
+    const Summary summary = readStateIn(temp.path());
+    QVERIFY(QDir::setCurrent(before));
+    QCOMPARE(summary.projects, QStringList({u"./here"_qs, u"here"_qs}));
+}
+
+void TestStateReader::unreadableStateFile_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("no state directory") << u"no directory"_qs;
+    QTest::newRow("no state file") << u"no file"_qs;
+    QTest::newRow("state file is a folder") << u"folder"_qs;
+    QTest::newRow("state file is a FIFO without writer") << u"fifo"_qs;
+    QTest::newRow("state file unreadable") << u"unreadable"_qs;
+    QTest::newRow("directory joined as text") << u"trailing slash"_qs;
+}
+
+void TestStateReader::unreadableStateFile() {
+    QFETCH(QString, kind);
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    QVERIFY(QDir(temp.path()).mkdir(u"project"_qs));
+    const QByteArray listing = stateListing({temp.filePath(u"project"_qs)});
+    const QString file = temp.filePath(u"state.json"_qs);
+    QString dir = temp.path();
+
+    if (kind == u"no directory") {
+        dir += u"/missing"_qs;
+    } else if (kind == u"folder") {
+        QVERIFY(QDir(temp.path()).mkdir(u"state.json"_qs));
+    } else if (kind == u"fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    } else if (kind == u"unreadable") {
+        if (::geteuid() == 0)
+            QSKIP("root reads every file");
+        writeFile(file, listing);
+        QVERIFY(QFile::setPermissions(file, QFileDevice::WriteOwner));
+    } else if (kind == u"trailing slash") {
+        // "dir/" + "/state.json" still names the file: the path is not normalised, and the
+        // system treats the double slash as one.
+        writeFile(file, listing);
+        QCOMPARE(readStateIn(dir + u'/').projects.size(), 1);
+        return;
+    }
+    QCOMPARE(readStateIn(dir), Summary());
+}
+
+// Files far larger or deeper than the tool ever writes are read or refused without harm.
+void TestStateReader::largeFile() {
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    QVERIFY(QDir(temp.path()).mkdir(u"project"_qs));
+    const QString file = temp.filePath(u"state.json"_qs);
+
+    // About 50 MB: one project, then a long array of numbers the reader ignores.
+    QByteArray big = R"({"projects":{")" + QFile::encodeName(temp.filePath(u"project"_qs)) +
+                     R"(":{"secrets":2,"synced":"2024-05-01T10:00:00Z"}},"padding":[)";
+    const QByteArray chunk = "1234567,";
+    big.reserve(51 * 1024 * 1024);
+    while (big.size() < 50 * 1024 * 1024)
+        big += chunk;
+    big += "0]}";
+    writeFile(file, big);
+    Summary summary = readStateIn(temp.path());
+    QCOMPARE(summary.projects.size(), 1);
+    QCOMPARE(summary.secrets, qint64(2));
+    QCOMPARE(iso(summary.synced), u"2024-05-01T10:00:00Z"_qs);
+
+    big.chop(1); // truncated
+    writeFile(file, big);
+    QCOMPARE(readStateIn(temp.path()), Summary());
+
+    big.fill('\xff');
+    writeFile(file, big);
+    QCOMPARE(readStateIn(temp.path()), Summary());
+
+    const int depth = 100000;
+    writeFile(file, R"({"projects":)" + QByteArray(depth, '[') + QByteArray(depth, ']') + "}");
+    QCOMPARE(readStateIn(temp.path()), Summary());
+    writeFile(file, QByteArray(depth, '{'));
+    QCOMPARE(readStateIn(temp.path()), Summary());
+}
+
+void TestStateReader::readStateUsesStateDir() {
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    QVERIFY(QDir(temp.path()).mkdir(u"project"_qs));
+    writeFile(temp.filePath(u"state.json"_qs), stateListing({temp.filePath(u"project"_qs)}));
+    const QString before = stateDir;
+    stateDir = temp.path();
+    const Summary summary = readState();
+    stateDir = before;
+    QCOMPARE(summary.projects, QStringList{temp.filePath(u"project"_qs)});
+}
+
+QTEST_APPLESS_MAIN(TestStateReader)
+#include "test_state_reader.moc"
