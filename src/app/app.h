@@ -1,1 +1,84 @@
+// App: the one object that holds the running utility's mutable state: the status item, the
+// one-shot command in progress, the watch process and the refresh timer.
+//
+// Created once by main() before the event loop runs and alive until the process ends. Every field
+// is read and written on the main thread only: menu actions and the timer arrive there, and child
+// process completions are posted there. Callbacks that can outlive a call hold the App through a
+// QPointer and do nothing once it is gone.
 #pragma once
+
+#include "menu/menu_model.h"
+#include "platform/workspace.h"
+#include "tool/process_spec.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTimer;
+
+namespace quillnest {
+
+class ChildProcess;
+class StatusItem;
+
+class App : public QObject {
+    Q_OBJECT
+public:
+    // `workspace` opens locations and asks for folders; the real desktop when null.
+    explicit App(std::unique_ptr<Workspace> workspace = nullptr, QObject* parent = nullptr);
+    ~App() override;
+
+    StatusItem* item = nullptr;            // owned; never replaced
+    std::optional<QString> busy;           // "sync" or "check" while that command runs
+    std::shared_ptr<ChildProcess> watcher; // the watch process while watching is on
+    QTimer* timer = nullptr;               // owned; set when launching has finished
+
+    // Lifecycle.
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+
+    // Reads the state anew and rebuilds the icon, tooltip and menu.
+    void refresh();
+
+    // The menu commands.
+    void syncNow();
+    void checkNow();
+    void toggleWatch();
+    void addProject();
+    void openMaster(const QString& path);
+    void openConflicts();
+    void openSite();
+
+    // The tool's child process for the given arguments, not launched.
+    ProcessSpec process(const QStringList& args) const;
+    // Runs the tool; `done` is called once on the main thread when it has ended or failed to
+    // launch.
+    void run(const QStringList& args, std::function<void()> done);
+
+    // Finds the tool for every launch; the real search unless a test replaces it.
+    std::function<QString()> locateTool;
+    // The program every child is started through. Tests point it at a missing file to make
+    // launches fail.
+    QString envProgram = QStringLiteral("/usr/bin/env");
+
+Q_SIGNALS:
+    // Emitted at the end of every refresh().
+    void refreshed();
+
+private:
+    void dispatch(Action action, const QString& represented);
+    void timerTick();
+    // Writes the snapshot pictures and requests termination when QUILLNEST_SNAPSHOT asks for it.
+    void runSnapshotMode();
+
+    std::unique_ptr<Workspace> workspace_;
+    bool refreshPending_ = false; // a timer tick fell due while the menu was open
+    std::optional<StatusColor> shownColor_;
+};
+
+} // namespace quillnest

@@ -1,1 +1,46 @@
-int main() { return 0; }
+// Start-up: the language and the state directory, the application, the one App, the event loop.
+#include "app/app.h"
+#include "app/settings.h"
+
+#include <QApplication>
+#include <QMetaObject>
+
+#include <cstdlib>
+
+using namespace quillnest;
+
+namespace {
+
+bool isSetAndNotEmpty(const char* name) {
+    return !qEnvironmentVariableIsEmpty(name);
+}
+
+// Snapshot mode needs no display: where none is reachable and no platform was asked for, draw
+// offscreen so that it works on a server.
+void chooseHeadlessPlatform() {
+    if (qEnvironmentVariableIsSet("QUILLNEST_SNAPSHOT") && !isSetAndNotEmpty("DISPLAY") &&
+        !isSetAndNotEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    initSettings();
+    chooseHeadlessPlatform();
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("quillnest-bar"));
+    QApplication::setDesktopFileName(QStringLiteral("quillnest-bar"));
+    // A tray-only application: closing the folder chooser must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QCoreApplication::setQuitLockEnabled(false);
+
+    App delegate;
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
+                     &App::applicationWillTerminate);
+    QMetaObject::invokeMethod(&delegate, &App::applicationDidFinishLaunching, Qt::QueuedConnection);
+
+    application.exec();
+    return EXIT_SUCCESS;
+}

@@ -14,7 +14,8 @@ QString L(QStringView en, QStringView ruText) {
 }
 
 bool ruFrom(const QStringList& preferredLanguages) {
-    const QString first = preferredLanguages.isEmpty() ? QStringLiteral("en") : preferredLanguages.first();
+    const QString first =
+        preferredLanguages.isEmpty() ? QStringLiteral("en") : preferredLanguages.first();
     return first.startsWith(QLatin1String("ru"), Qt::CaseSensitive);
 }
 

@@ -1,8 +1,8 @@
 // Process-wide settings fixed once at start-up: the interface language and the state directory.
 //
-// `ru` and `stateDir` are written by initSettings() on the main thread before the event loop runs and
-// only read afterwards, so they need no lock. The decisions themselves are pure functions of their
-// inputs (preferred languages, environment, home directory) so that tests need no globals.
+// `ru` and `stateDir` are written by initSettings() on the main thread before the event loop runs
+// and only read afterwards, so they need no lock. The decisions themselves are pure functions of
+// their inputs (preferred languages, environment, home directory) so that tests need no globals.
 #pragma once
 
 #include <QMap>
@@ -21,7 +21,8 @@ extern QString stateDir;
 // The Russian text when `ru` is set, the English one otherwise. No formatting, no fallback.
 QString L(QStringView en, QStringView ruText);
 
-// True when the first preferred language begins with "ru" (case-sensitive); an empty list is English.
+// True when the first preferred language begins with "ru" (case-sensitive); an empty list is
+// English.
 bool ruFrom(const QStringList& preferredLanguages);
 
 // QUILLNEST_HOME unchanged when present (even empty), else home + "/.quillnest".

@@ -1,1 +1,38 @@
+// Snapshot mode: pictures of the installed menu and of its project submenu, then quit.
 #include "app/app.h"
+
+#include "platform/status_item.h"
+#include "snapshot/snapshot.h"
+#include "snapshot/snapshot_mode.h"
+
+#include <QCoreApplication>
+
+namespace quillnest {
+
+// "/tmp/m.png" gives "/tmp/m-projects.png"; every ".png" is replaced, so a path without one gives
+// the same path and the projects picture replaces the menu picture.
+QString projectsPicturePath(const QString& path) {
+    QString projects = path;
+    projects.replace(QStringLiteral(".png"), QStringLiteral("-projects.png"));
+    return projects;
+}
+
+void App::runSnapshotMode() {
+    if (!qEnvironmentVariableIsSet("QUILLNEST_SNAPSHOT") || !item->menu() || !item->image())
+        return;
+    const QString path = qEnvironmentVariable("QUILLNEST_SNAPSHOT");
+    const bool dark = qEnvironmentVariable("QUILLNEST_SNAPSHOT_DARK") == QLatin1String("1");
+    const Menu& menu = *item->menu();
+    const QIcon icon = *item->image();
+
+    snapshot(menu, icon, path, dark);
+    for (const MenuItem& entry : menu) {
+        if (entry.hasSubmenu) {
+            snapshot(entry.submenu, icon, projectsPicturePath(path), false);
+            break;
+        }
+    }
+    QCoreApplication::quit();
+}
+
+} // namespace quillnest

@@ -1,1 +1,54 @@
 #include "tool/commands.h"
+
+#include <QFileInfo>
+
+namespace quillnest {
+
+QStringList syncAllArgs() {
+    return {QStringLiteral("sync"), QStringLiteral("--all"), QStringLiteral("-q")};
+}
+
+QStringList checkAllArgs() {
+    return {QStringLiteral("check"), QStringLiteral("--all"), QStringLiteral("-q")};
+}
+
+QStringList watchArgs() {
+    return {QStringLiteral("watch"), QStringLiteral("--all")};
+}
+
+QStringList addProjectArgs(const QString& folder, bool masterExists) {
+    if (masterExists)
+        return {QStringLiteral("sync"), folder, QStringLiteral("-q")};
+    return {QStringLiteral("init"), folder, QStringLiteral("--sync")};
+}
+
+QString masterTarget(const QString& project, const std::function<bool(const QString&)>& exists) {
+    const QString master = project + QStringLiteral("/QUILLNEST.md");
+    return exists(master) ? master : project;
+}
+
+bool opensInTextEditor(const QString& target, bool haveTextEditor, bool haveAssignedApplication) {
+    return QFileInfo(target).suffix() == QLatin1String("md") && haveTextEditor &&
+           !haveAssignedApplication;
+}
+
+QStringList conflictFolders(const QStringList& projects,
+                            const std::function<bool(const QString&)>& exists) {
+    QStringList folders;
+    for (const QString& project : projects) {
+        const QString folder = project + QStringLiteral("/.quillnest/conflicts");
+        if (exists(folder))
+            folders.append(folder);
+    }
+    return folders;
+}
+
+QString addProjectMessage(bool ru) {
+    return ru ? QStringLiteral(
+                    "Выберите папку проекта. Quillnest соберёт QUILLNEST.md из её файлов "
+                    "правил.")
+              : QStringLiteral("Choose a project folder. Quillnest builds QUILLNEST.md from its "
+                               "rules files.");
+}
+
+} // namespace quillnest

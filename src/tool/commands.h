@@ -4,5 +4,29 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace quillnest {
+
+QStringList syncAllArgs();  // sync --all -q
+QStringList checkAllArgs(); // check --all -q
+QStringList watchArgs();    // watch --all
+
+// "sync <folder> -q" when the folder already holds a master file, else "init <folder> --sync".
+QStringList addProjectArgs(const QString& folder, bool masterExists);
+
+// The master file of a project, or the project folder when it has none.
+QString masterTarget(const QString& project, const std::function<bool(const QString&)>& exists);
+
+// Whether a target opens in the platform's text editor rather than with its assigned application:
+// a ".md" file (case-sensitive), a text editor known, and no application assigned to the file.
+bool opensInTextEditor(const QString& target, bool haveTextEditor, bool haveAssignedApplication);
+
+// The conflicts folders that exist, in project order.
+QStringList conflictFolders(const QStringList& projects,
+                            const std::function<bool(const QString&)>& exists);
+
+// The message of the folder chooser.
+QString addProjectMessage(bool ru);
+
 } // namespace quillnest

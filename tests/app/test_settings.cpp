@@ -23,7 +23,8 @@ void TestSettings::language_data() {
     QTest::newRow("ru") << QStringList{QStringLiteral("ru")} << true;
     QTest::newRow("ru-RU") << QStringList{QStringLiteral("ru-RU")} << true;
     QTest::newRow("ru_RU.UTF-8") << QStringList{QStringLiteral("ru_RU.UTF-8")} << true;
-    QTest::newRow("second place") << QStringList{QStringLiteral("de"), QStringLiteral("ru")} << false;
+    QTest::newRow("second place") << QStringList{QStringLiteral("de"), QStringLiteral("ru")}
+                                  << false;
     QTest::newRow("three letters") << QStringList{QStringLiteral("rue")} << true;
     QTest::newRow("capitals") << QStringList{QStringLiteral("RU")} << false;
     QTest::newRow("empty entry") << QStringList{QString()} << false;

@@ -1,0 +1,70 @@
+#include "platform/menu_builder.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QMenu>
+
+namespace quillnest {
+
+QString actionText(const QString& title) {
+    QString text = title;
+    text.replace(QLatin1Char('&'), QLatin1String("&&"));
+    return text;
+}
+
+QString plainToolTip(const QString& text) {
+    if (text.isEmpty())
+        return text;
+    return QStringLiteral("<p style='white-space:pre'>%1</p>").arg(text.toHtmlEscaped());
+}
+
+static QKeySequence shortcutFor(const QString& key) {
+    if (key.isEmpty())
+        return {};
+    return QKeySequence(QStringLiteral("Ctrl+") + key.toUpper());
+}
+
+void populateMenu(QMenu* menu, const Menu& items,
+                  const std::function<void(Action, const QString&)>& pick) {
+    QList<QMenu*> oldSubmenus;
+    for (QAction* action : menu->actions()) {
+        if (QMenu* sub = action->menu())
+            oldSubmenus.append(sub);
+    }
+    menu->clear();
+    qDeleteAll(oldSubmenus);
+
+    for (const MenuItem& item : items) {
+        if (item.separator) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = nullptr;
+        if (item.hasSubmenu) {
+            auto* sub = new QMenu(menu);
+            sub->setToolTipsVisible(true);
+            populateMenu(sub, item.submenu, pick);
+            sub->setTitle(actionText(item.title));
+            action = menu->addMenu(sub);
+        } else {
+            action = menu->addAction(actionText(item.title));
+        }
+        action->setEnabled(item.enabled && (item.action != Action::None || item.hasSubmenu));
+        if (item.action == Action::ToggleWatch) {
+            action->setCheckable(true);
+            action->setChecked(item.checked);
+        }
+        action->setShortcut(shortcutFor(item.key));
+        action->setShortcutVisibleInContextMenu(true);
+        if (!item.toolTip.isEmpty())
+            action->setToolTip(plainToolTip(item.toolTip));
+        if (item.action != Action::None) {
+            const Action what = item.action;
+            const QString represented = item.represented;
+            QObject::connect(action, &QAction::triggered, menu,
+                             [pick, what, represented] { pick(what, represented); });
+        }
+    }
+}
+
+} // namespace quillnest

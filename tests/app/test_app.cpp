@@ -1,0 +1,434 @@
+// App driven as the menu drives it, with a fake tool (a shell script that records its command
+// line) and a fake workspace that records what would be opened.
+#include "app/app.h"
+#include "app/settings.h"
+#include "platform/status_item.h"
+#include "platform/workspace.h"
+#include "tool/child_process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+
+using namespace quillnest;
+
+namespace {
+
+struct FakeWorkspace final : Workspace {
+    QList<QUrl> opened;
+    QList<QPair<QUrl, QString>> openedWith;
+    std::optional<QString> editor;
+    std::optional<QString> assigned;
+    std::optional<QString> folder;
+    QStringList messages;
+
+    void open(const QUrl& url) override { opened.append(url); }
+    std::optional<QString> textEditor() override { return editor; }
+    std::optional<QString> applicationFor(const QUrl&) override { return assigned; }
+    void openWith(const QUrl& url, const QString& app) override { openedWith.append({url, app}); }
+    std::optional<QString> chooseFolder(const QString& message) override {
+        messages.append(message);
+        return folder;
+    }
+};
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+const MenuItem* findAction(const Menu& menu, Action action) {
+    for (const MenuItem& item : menu)
+        if (item.action == action)
+            return &item;
+    return nullptr;
+}
+
+} // namespace
+
+class TestApp : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void startsEmpty();
+    void launchRefreshesAndStartsTimer();
+    void refreshFollowsTheStateFile();
+    void syncShowsProgressThenResult();
+    void commandLines_data();
+    void commandLines();
+    void failedLaunchClearsBusyAfterTwoRefreshes();
+    void watchOnOffOn();
+    void oldWatchCompletionKeepsNewWatcher();
+    void watchEndedFromOutside();
+    void quitStopsTheWatcher();
+    void addProjectCancelledChangesNothing();
+    void openMaster_data();
+    void openMaster();
+    void openConflictsReadsStateAtClick();
+    void oddFolderReachesToolAsOneArgument();
+
+private:
+    App* makeApp();
+    QString writeTool();
+    QStringList loggedCalls() const;
+    void writeState(const QByteArray& json);
+
+    QTemporaryDir dir_;
+    QString stateDir_;
+    QString log_;
+    QString tool_;
+    FakeWorkspace* workspace_ = nullptr;
+    std::unique_ptr<App> app_;
+};
+
+void TestApp::init() {
+    QVERIFY(dir_.isValid());
+    stateDir_ = dir_.filePath(
+        QStringLiteral("state-%1").arg(QString::fromLatin1(QTest::currentTestFunction())));
+    QDir().mkpath(stateDir_);
+    stateDir = stateDir_;
+    ru = false;
+    log_ = dir_.filePath(
+        QStringLiteral("log-%1").arg(QString::fromLatin1(QTest::currentTestFunction())));
+    QFile::remove(log_);
+    tool_ = writeTool();
+}
+
+void TestApp::cleanup() {
+    if (app_ && app_->watcher)
+        app_->watcher->terminate();
+    app_.reset();
+}
+
+// Records each call as one line: the arguments joined by a unit separator, then QUILLNEST_LANG.
+// "watch" runs until SIGTERM and takes a little while to stop; "sync" waits for a release file
+// when one is named, so a test can look at the menu while the command runs.
+QString TestApp::writeTool() {
+    const QString path = dir_.filePath(QStringLiteral("quillnest"));
+    if (!QFile::exists(path)) {
+        writeFile(path, R"SH(#!/bin/sh
+line=""
+for a in "$@"; do line="$line$a"; line="$line$(printf '\037')"; done
+printf '%s%s\n' "$line" "$QUILLNEST_LANG" >> "$FAKE_LOG"
+case "$1" in
+watch) trap 'sleep 0.3; exit 0' TERM; while :; do sleep 0.05; done ;;
+sync) [ -n "$FAKE_RELEASE" ] && while [ ! -e "$FAKE_RELEASE" ]; do sleep 0.02; done ;;
+esac
+[ -n "$FAKE_STATE" ] && cp "$FAKE_STATE" "$FAKE_STATE_DIR/state.json"
+exit 0
+)SH");
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
+    }
+    return path;
+}
+
+App* TestApp::makeApp() {
+    auto workspace = std::make_unique<FakeWorkspace>();
+    workspace_ = workspace.get();
+    app_ = std::make_unique<App>(std::move(workspace));
+    const QString tool = tool_;
+    app_->locateTool = [tool] { return tool; };
+    qputenv("FAKE_LOG", log_.toLocal8Bit());
+    qunsetenv("FAKE_RELEASE");
+    qunsetenv("FAKE_STATE");
+    qputenv("FAKE_STATE_DIR", stateDir_.toLocal8Bit());
+    return app_.get();
+}
+
+QStringList TestApp::loggedCalls() const {
+    QFile file(log_);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void TestApp::writeState(const QByteArray& json) {
+    writeFile(stateDir_ + QStringLiteral("/state.json"), json);
+}
+
+void TestApp::startsEmpty() {
+    App* app = makeApp();
+    QVERIFY(!app->item->image());
+    QVERIFY(!app->item->menu());
+    QVERIFY(!app->busy);
+    QVERIFY(!app->watcher);
+    QVERIFY(!app->timer);
+}
+
+void TestApp::launchRefreshesAndStartsTimer() {
+    App* app = makeApp();
+    app->applicationDidFinishLaunching();
+    QVERIFY(app->item->image());
+    QVERIFY(app->item->menu());
+    QCOMPARE(app->item->toolTip(), QStringLiteral("Quillnest"));
+    QVERIFY(app->timer && app->timer->isActive());
+    QCOMPARE(app->timer->interval(), 15000);
+    QCOMPARE(app->item->menu()->front().title, QStringLiteral("Nothing synced yet"));
+}
+
+void TestApp::refreshFollowsTheStateFile() {
+    App* app = makeApp();
+    app->refresh();
+    QCOMPARE(app->item->menu()->front().title, QStringLiteral("Nothing synced yet"));
+    const QByteArray project = QDir(dir_.path()).absolutePath().toUtf8();
+    writeState(R"({"projects": {")" + project +
+               R"(": {"secrets": 2, "synced": "2024-05-01T10:00:00Z"}}})");
+    app->refresh();
+    QCOMPARE(app->item->menu()->front().title,
+             QStringLiteral("Found 2 password(s)/key(s) in rules"));
+}
+
+void TestApp::syncShowsProgressThenResult() {
+    App* app = makeApp();
+    const QString release = dir_.filePath(QStringLiteral("release"));
+    const QString newState = dir_.filePath(QStringLiteral("new-state.json"));
+    const QByteArray project = QDir(dir_.path()).absolutePath().toUtf8();
+    writeFile(newState, R"({"projects": {")" + project +
+                            R"(": {"warn": 3, "synced": "2024-05-01T10:00:00Z"}}})");
+    qputenv("FAKE_RELEASE", release.toLocal8Bit());
+    qputenv("FAKE_STATE", newState.toLocal8Bit());
+
+    QSignalSpy refreshed(app, &App::refreshed);
+    app->syncNow();
+    QCOMPARE(app->busy, std::optional<QString>(QStringLiteral("sync")));
+    QCOMPARE(refreshed.count(), 1);
+    const Menu during = *app->item->menu();
+    QVERIFY(!findAction(during, Action::SyncNow));
+    QVERIFY(!findAction(during, Action::CheckNow));
+    QVERIFY(!findAction(during, Action::AddProject));
+    QCOMPARE(during[5].title, QStringLiteral("Syncing…"));
+
+    writeFile(release, "");
+    QTRY_VERIFY_WITH_TIMEOUT(!app->busy, 10000);
+    QCOMPARE(refreshed.count(), 2);
+    QCOMPARE(app->item->menu()->front().title,
+             QStringLiteral("Warnings: 3 (expired or out of sync)"));
+    QVERIFY(findAction(*app->item->menu(), Action::SyncNow));
+}
+
+void TestApp::commandLines_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("russian");
+    QTest::addColumn<QString>("expected");
+    const auto s = [](const char* text) { return QString::fromUtf8(text); };
+    QTest::newRow("sync") << s("sync") << false
+                          << s("sync\x1f--all\x1f-q\x1f"
+                               "en");
+    QTest::newRow("check ru") << s("check") << true
+                              << s("check\x1f--all\x1f-q\x1f"
+                                   "ru");
+    QTest::newRow("add with master") << s("add-master") << false
+                                     << s("sync\x1f%1\x1f-q\x1f"
+                                          "en");
+    QTest::newRow("add without master") << s("add") << false
+                                        << s("init\x1f%1\x1f--sync\x1f"
+                                             "en");
+}
+
+void TestApp::commandLines() {
+    QFETCH(QString, command);
+    QFETCH(bool, russian);
+    QFETCH(QString, expected);
+    ru = russian;
+    App* app = makeApp();
+    const QString folder = dir_.filePath(QStringLiteral("project-") + command);
+    QDir().mkpath(folder);
+    if (command == QLatin1String("add-master"))
+        writeFile(folder + QStringLiteral("/QUILLNEST.md"), "# rules\n");
+    workspace_->folder = folder;
+
+    if (command == QLatin1String("sync"))
+        app->syncNow();
+    else if (command == QLatin1String("check"))
+        app->checkNow();
+    else
+        app->addProject();
+    QCOMPARE(app->busy,
+             std::optional<QString>(command == QLatin1String("check") ? QStringLiteral("check")
+                                                                      : QStringLiteral("sync")));
+    QTRY_VERIFY_WITH_TIMEOUT(!app->busy, 10000);
+    QCOMPARE(loggedCalls(), QStringList{expected.arg(folder)});
+    if (command.startsWith(QLatin1String("add")))
+        QCOMPARE(workspace_->messages,
+                 QStringList{QStringLiteral("Choose a project folder. Quillnest builds "
+                                            "QUILLNEST.md from its rules files.")});
+    ru = false;
+}
+
+void TestApp::failedLaunchClearsBusyAfterTwoRefreshes() {
+    App* app = makeApp();
+    app->envProgram = dir_.filePath(QStringLiteral("no-such-env"));
+    QSignalSpy refreshed(app, &App::refreshed);
+    app->syncNow();
+    QVERIFY(!app->busy);
+    QCOMPARE(refreshed.count(), 2);
+
+    app->toggleWatch();
+    QVERIFY(!app->watcher);
+    QCOMPARE(refreshed.count(), 3);
+}
+
+void TestApp::watchOnOffOn() {
+    App* app = makeApp();
+    app->toggleWatch();
+    QVERIFY(app->watcher && app->watcher->isRunning());
+    QVERIFY(findAction(*app->item->menu(), Action::ToggleWatch)->checked);
+    const pid_t first = app->watcher->pid();
+
+    app->toggleWatch();
+    QVERIFY(!app->watcher);
+    QVERIFY(!findAction(*app->item->menu(), Action::ToggleWatch)->checked);
+    QTRY_VERIFY_WITH_TIMEOUT(::kill(first, 0) != 0, 10000);
+
+    app->toggleWatch();
+    QVERIFY(app->watcher && app->watcher->isRunning());
+    QVERIFY(app->watcher->pid() != first);
+    QCOMPARE(loggedCalls().size(), 2);
+    QCOMPARE(loggedCalls().first(), QStringLiteral("watch\x1f--all\x1f"
+                                                   "en"));
+}
+
+// Switching watching off and on again before the old process has ended: the old process's
+// completion must leave the new process in `watcher`.
+void TestApp::oldWatchCompletionKeepsNewWatcher() {
+    App* app = makeApp();
+    app->toggleWatch();
+    QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 1, 10000); // its TERM trap is set
+    app->toggleWatch();
+    app->toggleWatch();
+    const std::shared_ptr<ChildProcess> second = app->watcher;
+    QVERIFY(second && second->isRunning());
+
+    QSignalSpy refreshed(app, &App::refreshed);
+    QVERIFY(refreshed.wait(10000)); // the first process's completion
+    QCOMPARE(app->watcher, second);
+    QVERIFY(findAction(*app->item->menu(), Action::ToggleWatch)->checked);
+}
+
+void TestApp::watchEndedFromOutside() {
+    App* app = makeApp();
+    app->toggleWatch();
+    QVERIFY(app->watcher);
+    ::kill(app->watcher->pid(), SIGKILL);
+    QTRY_VERIFY_WITH_TIMEOUT(!app->watcher, 10000);
+    QVERIFY(!findAction(*app->item->menu(), Action::ToggleWatch)->checked);
+}
+
+void TestApp::quitStopsTheWatcher() {
+    App* app = makeApp();
+    app->toggleWatch();
+    QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 1, 10000);
+    const pid_t pid = app->watcher->pid();
+    app->applicationWillTerminate();
+    QVERIFY(app->watcher); // not cleared, only told to stop
+    QTRY_VERIFY_WITH_TIMEOUT(!app->watcher, 10000);
+    QCOMPARE(::kill(pid, 0), -1);
+}
+
+void TestApp::addProjectCancelledChangesNothing() {
+    App* app = makeApp();
+    QSignalSpy refreshed(app, &App::refreshed);
+    workspace_->folder.reset();
+    app->addProject();
+    workspace_->folder = QString();
+    app->addProject();
+    QCOMPARE(refreshed.count(), 0);
+    QVERIFY(!app->busy);
+    QCOMPARE(workspace_->messages.size(), 2);
+    QTest::qWait(50);
+    QVERIFY(loggedCalls().isEmpty());
+}
+
+void TestApp::openMaster_data() {
+    QTest::addColumn<bool>("hasMaster");
+    QTest::addColumn<bool>("hasEditor");
+    QTest::addColumn<bool>("hasAssigned");
+    QTest::addColumn<QString>("opened"); // "master", "folder" or "editor"
+    const auto s = [](const char* text) { return QString::fromUtf8(text); };
+    QTest::newRow("master, desktop default") << true << false << false << s("master");
+    QTest::newRow("master, editor, nothing assigned") << true << true << false << s("editor");
+    QTest::newRow("master, editor, assigned app") << true << true << true << s("master");
+    QTest::newRow("no master") << false << true << false << s("folder");
+}
+
+void TestApp::openMaster() {
+    QFETCH(bool, hasMaster);
+    QFETCH(bool, hasEditor);
+    QFETCH(bool, hasAssigned);
+    QFETCH(QString, opened);
+    App* app = makeApp();
+    const QString folder = dir_.filePath(QStringLiteral("R&D <b>x</b> \"q\" проект"));
+    QDir().mkpath(folder);
+    const QString master = folder + QStringLiteral("/QUILLNEST.md");
+    QFile::remove(master);
+    if (hasMaster)
+        writeFile(master, "# master\n");
+    if (hasEditor)
+        workspace_->editor = QStringLiteral("TextEdit");
+    if (hasAssigned)
+        workspace_->assigned = QStringLiteral("editor.desktop");
+
+    app->openMaster(folder);
+    if (opened == QLatin1String("editor")) {
+        QVERIFY(workspace_->opened.isEmpty());
+        QCOMPARE(workspace_->openedWith.size(), 1);
+        QCOMPARE(workspace_->openedWith.first().first, QUrl::fromLocalFile(master));
+    } else {
+        QVERIFY(workspace_->openedWith.isEmpty());
+        QCOMPARE(workspace_->opened, QList<QUrl>{QUrl::fromLocalFile(
+                                         opened == QLatin1String("master") ? master : folder)});
+    }
+    QCOMPARE(workspace_->opened.first().toLocalFile().isEmpty(), false);
+
+    app->openMaster(QString());
+    QCOMPARE(workspace_->opened.size() + workspace_->openedWith.size(), 1);
+}
+
+void TestApp::openConflictsReadsStateAtClick() {
+    App* app = makeApp();
+    QStringList projects;
+    for (const char* name : {"a", "b", "c"}) {
+        projects.append(dir_.filePath(QStringLiteral("conflicts-") + QLatin1String(name)));
+        QDir().mkpath(projects.last());
+    }
+    QDir().mkpath(projects[0] + QStringLiteral("/.quillnest/conflicts"));
+    QDir().mkpath(projects[2] + QStringLiteral("/.quillnest/conflicts"));
+    writeState(R"({"projects": {")" + projects[0].toUtf8() + R"(": {"conflicts": 1}}})");
+    app->refresh();
+
+    QByteArray all = "{\"projects\": {";
+    for (const QString& p : projects)
+        all += "\"" + p.toUtf8() + "\": {\"conflicts\": 1},";
+    all.chop(1);
+    writeState(all + "}}");
+    app->openConflicts();
+    QCOMPARE(
+        workspace_->opened,
+        (QList<QUrl>{QUrl::fromLocalFile(projects[0] + QStringLiteral("/.quillnest/conflicts")),
+                     QUrl::fromLocalFile(projects[2] + QStringLiteral("/.quillnest/conflicts"))}));
+}
+
+void TestApp::oddFolderReachesToolAsOneArgument() {
+    App* app = makeApp();
+    const QString folder =
+        dir_.filePath(QStringLiteral("a b 'q' \"d\" $(touch pwned) & ; `x` Проект ñ"));
+    QVERIFY(QDir().mkpath(folder));
+    workspace_->folder = folder;
+    app->addProject();
+    QTRY_VERIFY_WITH_TIMEOUT(!app->busy, 10000);
+    QCOMPARE(loggedCalls(), QStringList{QStringLiteral("init\x1f") + folder +
+                                        QStringLiteral("\x1f--sync\x1f"
+                                                       "en")});
+    QVERIFY(!QFile::exists(QStringLiteral("pwned")));
+}
+
+QTEST_MAIN(TestApp)
+#include "test_app.moc"
