@@ -1,5 +1,5 @@
 # The two commands of a fresh machine: `make demo` and `make test`.
-.PHONY: all deps build test asan-test demo bench format clean
+.PHONY: all deps build test asan-test demo screenshots bench format clean
 
 all: build
 
@@ -26,3 +26,11 @@ format:
 
 clean:
 	rm -rf build
+
+demo: build
+	./scripts/demo.sh build/default demo
+
+# The README's screenshots, made by the demo.
+screenshots: demo
+	mkdir -p docs/screenshots
+	cp demo/menu.png demo/menu-projects.png demo/menu-ru.png demo/menu-dark.png docs/screenshots/
