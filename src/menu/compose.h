@@ -1,5 +1,7 @@
 // Composition of the status menu and colour from the summary, the language and the commands in
-// progress. Pure: the same inputs give the same menu.
+// progress. Pure: the same inputs give the same menu, and nothing global is read (the language
+// comes from the inputs), so any thread may call it; the result is a plain value owned by the
+// caller.
 #pragma once
 
 #include "menu/menu_model.h"
@@ -15,9 +17,9 @@ namespace quillnest {
 struct MenuInputs {
     Summary summary;
     bool ru = false;
-    std::optional<QString> busy;  // "sync" or "check" while that one-shot command runs
-    bool watching = false;        // the watch process is held and running
-    QDateTime now;                // reference for the relative dates
+    std::optional<QString> busy; // "sync" or "check" while that one-shot command runs
+    bool watching = false;       // the watch process is held and running
+    QDateTime now;               // reference for the relative dates
 };
 
 struct Composition {
@@ -25,10 +27,15 @@ struct Composition {
     Menu menu;
 };
 
+// Gray when neither date is known, red with secrets, yellow when warnings plus conflicts (the
+// true sum, never overflowing) reach 1, green otherwise.
 StatusColor statusColor(const Summary& summary);
+// The whole menu: status line, counts, dates worded relative to `now`, commands (unavailable,
+// that is Action::None, while `busy` holds anything), the project submenu, the conflicts item when
+// there are conflicts, the credit line and Quit.
 Composition compose(const MenuInputs& inputs);
 
-// The credit line and the address it opens.
+// The credit line (UTF-8, the same in both languages) and the address it opens.
 extern const char* const creditTitle;
 extern const char* const siteUrl;
 

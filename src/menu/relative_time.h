@@ -1,4 +1,7 @@
-// Relative wording of a past instant ("5 minutes ago", "5 минут назад") through ICU.
+// Relative wording of a past instant ("5 minutes ago", "5 минут назад") through ICU's relative
+// date formatter, numeric wording with full unit names, locale "en" or "ru".
+//
+// Stateless: each call makes its own calendar and formatter, so any thread may call it.
 #pragma once
 
 #include <QDateTime>
@@ -8,9 +11,11 @@
 
 namespace quillnest {
 
-// "never"/"ещё не было" for no date; otherwise the date, capped at now, worded relative to now with
-// the largest non-zero calendar unit of the difference (year, month, week, day, hour, minute,
-// second), its count truncated. No difference at all is "in 0 seconds".
+// "never"/"ещё не было" for no date (or an invalid one); otherwise the date, capped at now, worded
+// relative to now with the largest non-zero calendar component of the difference (year, month,
+// week, day, hour, minute, second), its count truncated. The components are reckoned on the
+// Gregorian calendar in UTC. No difference at all (less than a second) is "in 0 seconds". An
+// invalid `now` stands for the current time. Gives the empty text only if ICU cannot format.
 QString when(const std::optional<QDateTime>& date, bool ru, const QDateTime& now);
 
 } // namespace quillnest
