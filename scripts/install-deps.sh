@@ -9,7 +9,7 @@ packages=(
     libicu-dev libbenchmark-dev
     clang libclang-rt-14-dev
     fonts-dejavu-core
-    xvfb xauth trayer xdotool imagemagick x11-utils
+    xvfb xauth trayer xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng python3
     hyperfine
 )
 

@@ -1,0 +1,805 @@
+#!/usr/bin/env python3
+"""End-to-end tests of quillnest-bar in a real X11 system tray.
+
+Every case starts its own X server (Xvfb) and an XEmbed tray host (trayer), runs the real utility
+against a temporary state directory and home, drives it like a user with xdotool (a click on the
+docked icon, the keyboard in the open menu), and judges what the screen shows: pixels of the status
+dot in screenshots taken with ImageMagick's `import`, and menu lines read back with tesseract.
+Screenshots and logs stay in the case's work directory for a human to look at.
+
+Usage: tray_e2e.py CASE --app PATH --tool PATH --workdir DIR
+CASE is one of: tray, show-menu, live-refresh, commands.
+Exit status: 0 passed, 1 failed, 77 skipped (a program the test needs is not installed).
+
+Every process the case starts is ended on the way out, also on failure, on SIGTERM/SIGINT and on
+the case's own deadline. The test makes itself a child subreaper, so tool runs that outlive the
+utility are re-parented to it and can be waited for and, if need be, ended.
+"""
+
+import argparse
+import ctypes
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+SKIP = 77
+NEEDED = ("Xvfb", "trayer", "xdotool", "xwininfo", "import", "convert", "tesseract")
+
+# Apple's system colours, light and dark variants, as the dot is painted.
+COLOURS = {
+    "gray": [(142, 142, 147)],
+    "red": [(255, 59, 48), (255, 69, 58)],
+    "yellow": [(255, 204, 0), (255, 214, 10)],
+    "green": [(52, 199, 89), (48, 209, 88)],
+}
+
+libc = ctypes.CDLL(None, use_errno=True)
+PR_SET_PDEATHSIG = 1
+PR_SET_CHILD_SUBREAPER = 36
+
+
+class Failure(Exception):
+    pass
+
+
+class Deadline(Exception):
+    pass
+
+
+def log(*parts):
+    print(time.strftime("%H:%M:%S"), *parts, flush=True)
+
+
+def wait_until(what, condition, timeout, interval=0.2):
+    """Polls `condition` until it returns something true and returns that; fails after `timeout`
+    seconds, naming `what`."""
+    end = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise Failure(f"timed out after {timeout:.0f} s waiting for {what}")
+        time.sleep(interval)
+
+
+def die_with_parent():
+    # Runs in the child between fork and exec: it gets SIGKILL should this script vanish.
+    libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
+
+
+def normalise(text):
+    text = text.replace("\u2026", "...").replace("\u2014", "-")
+    text = re.sub(r"\s+", " ", text)
+    return text.strip(" |_-~'\"`\u2018\u2019\u201c\u201d.,:;!")
+
+
+# --------------------------------------------------------------------------------------------
+# /proc
+
+
+def processes():
+    """Yields (pid, ppid, state, argv, environ) of every readable process."""
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        pid = int(name)
+        try:
+            with open(f"/proc/{pid}/stat", "rb") as f:
+                stat = f.read().decode(errors="replace")
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                argv = [a.decode(errors="replace") for a in f.read().split(b"\0")[:-1]]
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    environ = f.read().split(b"\0")
+            except OSError:
+                environ = []
+        except OSError:
+            continue
+        # comm may hold spaces and parentheses: the fields follow the last ')'.
+        fields = stat[stat.rfind(")") + 2:].split()
+        yield pid, int(fields[1]), fields[0], argv, environ
+
+
+def alive(pid):
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as f:
+            stat = f.read().decode(errors="replace")
+    except OSError:
+        return False
+    return stat[stat.rfind(")") + 2:].split()[0] not in ("Z", "X")
+
+
+# --------------------------------------------------------------------------------------------
+# The case's world: X server, tray, utility, temporary directories
+
+
+class World:
+    def __init__(self, args, name):
+        self.args = args
+        self.app_path = os.path.abspath(args.app)
+        self.tool_path = os.path.abspath(args.tool)
+        self.app_class = os.path.basename(self.app_path)
+        self.dir = os.path.abspath(args.workdir)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+        self.home = self.mkdir("home")
+        self.state = self.mkdir("state dir")  # a space, so paths are never split on one
+        self.runtime = self.mkdir("runtime")
+        os.chmod(self.runtime, 0o700)
+        self.projects = self.mkdir("projects")
+        self.display = None
+        self.owned = []  # Popen objects, ended in reverse order
+        self.app = None
+        self.app_log = None
+        self.shots = 0
+        self.name = name
+        self.marker = b"QUILLNEST_HOME=" + self.state.encode()
+
+    def mkdir(self, name):
+        path = os.path.join(self.dir, name)
+        os.makedirs(path, exist_ok=True)
+        return path
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    # ---- processes
+
+    def spawn(self, argv, env=None, log_name=None, die=True):
+        out = open(self.path(log_name), "ab") if log_name else subprocess.DEVNULL
+        proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.STDOUT,
+                                preexec_fn=die_with_parent if die else None)
+        self.owned.append(proc)
+        return proc
+
+    def end(self, proc, grace=5):
+        if proc.poll() is None:
+            proc.send_signal(signal.SIGTERM)
+            try:
+                proc.wait(grace)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+
+    def ours(self):
+        """Processes started on behalf of this case by anything else than this script: tool runs
+        carry the case's state directory in their environment."""
+        me = os.getpid()
+        return [(pid, ppid, state, argv) for pid, ppid, state, argv, environ in processes()
+                if pid != me and self.marker in environ
+                and not any(p.pid == pid for p in self.owned)]
+
+    def reap(self, pid):
+        """Collects a re-parented child that has ended; True when it is gone."""
+        try:
+            done, _ = os.waitpid(pid, os.WNOHANG)
+            return done == pid
+        except ChildProcessError:
+            return not alive(pid)
+
+    def cleanup(self):
+        if self.app is not None:
+            self.end(self.app)
+        for pid, _, _, argv in self.ours():
+            log("ending leftover process", pid, argv)
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        for proc in reversed(self.owned):
+            self.end(proc)
+        for pid, _, _, _ in self.ours():
+            self.reap(pid)
+        # Anything else that was re-parented here and has ended.
+        while True:
+            try:
+                pid, _ = os.waitpid(-1, os.WNOHANG)
+            except ChildProcessError:
+                break
+            if pid == 0:
+                break
+
+    # ---- X
+
+    def xenv(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.display
+        env["XDG_RUNTIME_DIR"] = self.runtime
+        return env
+
+    def x(self, *argv, check=True):
+        result = subprocess.run(list(argv), env=self.xenv(), stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=30)
+        if check and result.returncode != 0:
+            raise Failure(f"{argv[0]} failed ({result.returncode}): "
+                          f"{result.stderr.decode(errors='replace').strip()}")
+        return result.stdout.decode(errors="replace")
+
+    def start_x(self):
+        read_end, write_end = os.pipe()
+        proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp", "-noreset"],
+            stdin=subprocess.DEVNULL, stdout=open(self.path("xvfb.log"), "ab"),
+            stderr=subprocess.STDOUT, pass_fds=(write_end,), preexec_fn=die_with_parent)
+        self.owned.append(proc)
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise Failure("Xvfb did not start; see xvfb.log")
+                number += chunk
+        self.display = ":" + number.decode().strip()
+        log("X server on", self.display)
+        wait_until("the X server", lambda: self.x("xwininfo", "-root", check=False), 20)
+
+        self.spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                    "--height", "24", "--transparent", "false", "--SetDockType", "true",
+                    "--SetPartialStrut", "true", "--expand", "true"],
+                   env=self.xenv(), log_name="trayer.log")
+        wait_until("the tray panel", lambda: self.tree_windows(lambda w: w["name"] == "panel"),
+                   20)
+
+    def windows(self, tree):
+        """Parses `xwininfo -root -tree` or `-children`: id, name, class, depth, size and absolute
+        position of each window."""
+        out = self.x("xwininfo", "-root", "-tree" if tree else "-children")
+        found = []
+        pattern = re.compile(
+            r'^(\s*)(0x[0-9a-f]+) (?:"(.*)"|\(has no name\)): \((.*)\)\s+'
+            r'(\d+)x(\d+)[+-]-?\d+[+-]-?\d+\s+\+?(-?\d+)\+?(-?\d+)\s*$')
+        for line in out.splitlines():
+            m = pattern.match(line)
+            if not m:
+                continue
+            found.append({"indent": len(m.group(1)), "id": m.group(2), "name": m.group(3) or "",
+                          "class": m.group(4), "w": int(m.group(5)), "h": int(m.group(6)),
+                          "x": int(m.group(7)), "y": int(m.group(8))})
+        return found
+
+    def tree_windows(self, keep):
+        return [w for w in self.windows(True) if keep(w)]
+
+    def viewable(self, wid):
+        return "IsViewable" in self.x("xwininfo", "-id", wid, check=False)
+
+    def ours_class(self, w):
+        return f'"{self.app_class}"' in w["class"]
+
+    def icon(self):
+        """The utility's docked tray icon: its window below the tray's, viewable."""
+        wins = self.windows(True)
+        top = min((w["indent"] for w in wins), default=0)
+        for w in wins:
+            if self.ours_class(w) and w["indent"] > top and w["w"] <= 64 and w["h"] <= 64 \
+                    and self.viewable(w["id"]):
+                return w
+        return None
+
+    def popups(self):
+        """The utility's visible top-level windows that are menus."""
+        return [w for w in self.windows(False)
+                if self.ours_class(w) and w["w"] >= 60 and w["h"] >= 40
+                and self.viewable(w["id"])]
+
+    def screenshot(self, label):
+        self.shots += 1
+        path = self.path(f"{self.shots:02d}-{label}.png")
+        self.x("import", "-window", "root", path)
+        return path
+
+    def pixels(self, shot, x, y, w, h):
+        raw = subprocess.run(["convert", shot, "-crop", f"{w}x{h}+{x}+{y}", "+repage",
+                              "-depth", "8", "rgb:-"], capture_output=True, check=True).stdout
+        if len(raw) != w * h * 3:
+            raise Failure(f"unexpected crop size from {shot}")
+        return [[tuple(raw[(r * w + c) * 3:(r * w + c) * 3 + 3]) for c in range(w)]
+                for r in range(h)]
+
+    # ---- the utility
+
+    def app_env(self, extra=None):
+        env = self.xenv()
+        for name in list(env):
+            if name.startswith(("QUILLNEST_", "LC_", "QT_")) or name in (
+                    "LANGUAGE", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION"):
+                del env[name]
+        env.update({
+            "HOME": self.home,
+            "QUILLNEST_HOME": self.state,
+            "QT_QPA_PLATFORM": "xcb",
+            # No session bus: the icon goes through XEmbed, the protocol trayer speaks.
+            "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(self.runtime, "no-bus"),
+            "LANGUAGE": "en",
+            "LANG": "C.UTF-8",
+            "LC_ALL": "C.UTF-8",
+        })
+        env.update(extra or {})
+        return env
+
+    def start_app(self, extra=None):
+        self.app_log = f"app-{len(self.owned)}.log"
+        self.app = self.spawn([self.app_path], env=self.app_env(extra), log_name=self.app_log)
+        log("started", self.app_class, "pid", self.app.pid)
+        return self.app
+
+    def app_output(self):
+        try:
+            with open(self.path(self.app_log), "rb") as f:
+                return f.read().decode(errors="replace")
+        except (OSError, TypeError):
+            return ""
+
+    def check_app_running(self):
+        if self.app.poll() is not None:
+            raise Failure(f"the utility ended with status {self.app.returncode}:\n"
+                          + self.app_output())
+
+    def stop_app(self):
+        self.end(self.app)
+        self.owned.remove(self.app)
+        self.app = None
+
+    def wait_icon(self, timeout=30):
+        def docked():
+            self.check_app_running()
+            return self.icon()
+        icon = wait_until("the icon to dock in the tray", docked, timeout)
+        log("icon docked at", icon["x"], icon["y"], f'{icon["w"]}x{icon["h"]}')
+        return icon
+
+    def dot_colour(self, shot, icon):
+        """The status colour the icon's lower right quarter shows, with the pixel counts."""
+        w, h = icon["w"], icon["h"]
+        x0, y0 = w // 2, h // 2
+        px = self.pixels(shot, icon["x"] + x0, icon["y"] + y0, w - x0, h - y0)
+        counts = {name: 0 for name in COLOURS}
+        for row in px:
+            for p in row:
+                for name, refs in COLOURS.items():
+                    if any(max(abs(a - b) for a, b in zip(p, ref)) <= 24 for ref in refs):
+                        counts[name] += 1
+        best = max(counts, key=counts.get)
+        others = sum(n for name, n in counts.items() if name != best)
+        colour = best if counts[best] >= 12 and others <= 3 else None
+        return colour, counts
+
+    def wait_dot(self, colour, timeout):
+        icon = self.wait_icon()
+        seen = {}
+
+        def shows():
+            self.check_app_running()
+            shot = self.screenshot(f"dot-{colour}")
+            got, counts = self.dot_colour(shot, icon)
+            seen["last"] = (got, counts, shot)
+            if got == colour:
+                return shot
+            os.remove(shot)
+            self.shots -= 1
+            return None
+        try:
+            shot = wait_until(f"a {colour} dot", shows, timeout, interval=0.5)
+        except Failure as e:
+            got, counts, _ = seen.get("last", (None, {}, None))
+            raise Failure(f"{e}; the dot showed {got} (pixel counts {counts})")
+        log(f"dot is {colour}:", os.path.basename(shot))
+        return icon
+
+    def click_icon(self):
+        icon = self.icon()
+        if not icon:
+            raise Failure("the icon is not docked")
+        self.x("xdotool", "mousemove", str(icon["x"] + icon["w"] // 2),
+               str(icon["y"] + icon["h"] // 2), "click", "1")
+
+    def wait_menu(self, timeout=15):
+        def opened():
+            self.check_app_running()
+            found = self.popups()
+            return found[0] if found else None
+        menu = wait_until("the menu to open", opened, timeout)
+        log("menu open at", menu["x"], menu["y"], f'{menu["w"]}x{menu["h"]}')
+        return menu
+
+    def wait_menu_closed(self, timeout=10):
+        wait_until("the menu to close", lambda: not self.popups(), timeout)
+
+    def open_menu(self):
+        self.click_icon()
+        return self.wait_menu()
+
+    def key(self, *keys):
+        self.x("xdotool", "key", "--delay", "120", *keys)
+
+    # ---- reading the menu
+
+    def menu_rows(self, shot, menu):
+        """Splits the open menu into its item rows, top to bottom, without the separators:
+        (top, bottom, highlighted) in menu coordinates."""
+        inset = 3
+        w, h = menu["w"] - 2 * inset, menu["h"] - 2 * inset
+        px = self.pixels(shot, menu["x"] + inset, menu["y"] + inset, w, h)
+        tally = {}
+        for row in px:
+            for p in row:
+                tally[p] = tally.get(p, 0) + 1
+        bg = max(tally, key=tally.get)
+        ink = [sum(1 for p in row if sum(abs(a - b) for a, b in zip(p, bg)) > 60) for row in px]
+        rows, start = [], None
+        for y, n in enumerate(ink + [0]):
+            if n and start is None:
+                start = y
+            elif not n and start is not None:
+                height = y - start
+                wide = sum(ink[start:y]) / height > 0.5 * w
+                if height >= 5:
+                    rows.append((start + inset, y + inset, wide))
+                start = None
+        return rows
+
+    def read_rows(self, shot, menu, wanted):
+        """OCR of the rows whose indices are in `wanted`; {index: text}."""
+        rows = self.menu_rows(shot, menu)
+        texts = {}
+        for i in wanted:
+            if i >= len(rows):
+                texts[i] = ""
+                continue
+            top, bottom, highlighted = rows[i]
+            pad = 4
+            crop = self.path(f"{self.shots:02d}-row{i}.png")
+            argv = ["convert", shot, "-crop",
+                    f'{menu["w"] - 8}x{bottom - top + 2 * pad}+{menu["x"] + 4}+'
+                    f'{menu["y"] + top - pad}', "+repage", "-colorspace", "Gray"]
+            if highlighted:
+                argv.append("-negate")
+            argv += ["-resize", "300%", crop]
+            subprocess.run(argv, check=True)
+            out = subprocess.run(["tesseract", crop, "-", "--psm", "7"], capture_output=True,
+                                 check=True).stdout.decode(errors="replace")
+            texts[i] = normalise(out)
+            os.remove(crop)
+        return texts, rows
+
+    def expect_rows(self, menu, expected, label):
+        """Screenshots the open menu and checks rows by OCR: `expected` maps a row index to a
+        text that the row must equal, or to a pattern (a compiled regex) it must match."""
+        shot = self.screenshot(label)
+        texts, rows = self.read_rows(shot, menu, sorted(expected))
+        log(f"menu rows ({len(rows)}) in {os.path.basename(shot)}:",
+            {i: texts[i] for i in sorted(texts)})
+        for i, want in expected.items():
+            got = texts[i]
+            ok = want.search(got) if isinstance(want, re.Pattern) else got == normalise(want)
+            if not ok:
+                raise Failure(f"menu row {i} reads {got!r}, expected {getattr(want, 'pattern', want)!r}"
+                              f" (see {shot})")
+        return texts, rows, shot
+
+    # ---- state and tool
+
+    def write_state(self, projects):
+        """Replaces state.json atomically, as the tool does."""
+        path = os.path.join(self.state, "state.json")
+        tmp = path + ".tmp"
+        with open(tmp, "w", encoding="utf-8") as f:
+            json.dump({"version": 1, "projects": projects}, f, indent=2)
+        os.replace(tmp, path)
+
+    def read_state(self):
+        with open(os.path.join(self.state, "state.json"), encoding="utf-8") as f:
+            return json.load(f)
+
+    def project(self, name, rules=None):
+        path = os.path.join(self.projects, name)
+        os.makedirs(os.path.join(path, ".quillnest", "rules"), exist_ok=True)
+        for file, text in (rules or {}).items():
+            with open(os.path.join(path, ".quillnest", "rules", file), "w") as f:
+                f.write(text)
+        return path
+
+    def tool(self, *args):
+        env = self.app_env()
+        del env["DISPLAY"]
+        result = subprocess.run([self.tool_path, *args], env=env, capture_output=True, timeout=60)
+        if result.returncode != 0:
+            raise Failure(f"the stand-in tool failed: {args}: {result.stderr.decode()}")
+
+
+# --------------------------------------------------------------------------------------------
+# The cases
+
+RECENT = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(time.time() - 3 * 3600))
+
+
+def case_tray(world):
+    """The red dot in the tray, a left click opening the menu, its first lines."""
+    alpha = world.project("alpha")
+    beta = world.project("beta & gamma")
+    world.write_state({
+        alpha: {"secrets": 1, "warn": 0, "conflicts": 0, "synced": RECENT},
+        beta: {"secrets": 1, "synced": RECENT},
+        os.path.join(world.projects, "gone"): {"secrets": 5, "synced": RECENT},
+    })
+    world.start_x()
+    world.start_app()
+    world.wait_dot("red", 30)
+
+    menu = world.open_menu()
+    world.expect_rows(menu, {0: "Found 2 password(s)/key(s) in rules", 1: "Projects: 2",
+                             2: re.compile(r"^Last sync: 3 hours ago$")}, "menu-open")
+    world.key("Escape")
+    world.wait_menu_closed()
+
+    # A second click opens it again.
+    menu = world.open_menu()
+    world.expect_rows(menu, {0: "Found 2 password(s)/key(s) in rules"}, "menu-again")
+    world.key("Escape")
+    world.wait_menu_closed()
+    world.check_app_running()
+
+
+def case_show_menu(world):
+    """QUILLNEST_SHOW_MENU=1 opens the menu by itself; any other value does not."""
+    world.start_x()
+
+    world.start_app({"QUILLNEST_SHOW_MENU": "true"})
+    world.wait_dot("gray", 30)
+    docked = time.monotonic()
+    while time.monotonic() < docked + 3:
+        if world.popups():
+            raise Failure("QUILLNEST_SHOW_MENU=true opened the menu")
+        time.sleep(0.25)
+    world.screenshot("true-no-menu")
+    world.check_app_running()
+    world.stop_app()
+    wait_until("the icon to leave the tray", lambda: world.icon() is None, 15)
+
+    started = time.monotonic()
+    world.start_app({"QUILLNEST_SHOW_MENU": "1"})
+    menu = world.wait_menu(30)
+    log(f"menu opened by itself {time.monotonic() - started:.1f} s after the start")
+    world.expect_rows(menu, {0: "Nothing synced yet", 1: "Projects: 0",
+                             2: "Last sync: never", 3: "Last check: never"}, "shown-menu")
+    if not world.icon():
+        raise Failure("the icon is not in the tray while the menu is shown")
+    world.key("Escape")
+    world.wait_menu_closed()
+    world.check_app_running()
+
+
+def case_live_refresh(world):
+    """A state file changed behind the utility's back shows within one timer period."""
+    alpha = world.project("alpha")
+    world.write_state({alpha: {"secrets": 1, "synced": RECENT}})
+    world.start_x()
+    world.start_app()
+    world.wait_dot("red", 30)
+
+    world.write_state({alpha: {"secrets": 0, "synced": RECENT, "checked": RECENT}})
+    changed = time.monotonic()
+    world.wait_dot("green", 20)
+    log(f"green {time.monotonic() - changed:.1f} s after the state file changed")
+
+    menu = world.open_menu()
+    world.expect_rows(menu, {0: "All rules in sync and clean", 1: "Projects: 1",
+                             3: re.compile(r"^Last check: 3 hours ago$")}, "refreshed-menu")
+    world.key("Escape")
+    world.wait_menu_closed()
+
+
+def wait_invocation(world, logfile, args, timeout=20):
+    def logged():
+        try:
+            with open(logfile, encoding="utf-8") as f:
+                return any(json.loads(line) == args for line in f if line.strip())
+        except OSError:
+            return False
+    wait_until(f"the tool to be run with {args}", logged, timeout)
+
+
+def runs_of(world, command):
+    """Live tool processes of this case running `command`: [(pid, ppid)]."""
+    return [(pid, ppid) for pid, ppid, state, argv in world.ours()
+            if state not in ("Z", "X") and world.tool_path in argv
+            and argv[argv.index(world.tool_path) + 1:][:1] == [command]]
+
+
+def case_commands(world):
+    """Sync now from the menu, watching on, and Quit: the watch process is told to end, a sync in
+    progress is left to finish."""
+    alpha = world.project("alpha", {"style.md": "# Style\n\nIndent with four spaces.\n",
+                                    "keys.md": "# Access\n\npassword = hunter2\n"})
+    tool_log = world.path("tool-invocations.jsonl")
+    world.tool("init", alpha, "--sync")
+    state = world.read_state()
+    entry = state["projects"][alpha]
+    if "synced" not in entry:
+        raise Failure(f"init --sync wrote no sync date: {entry}")
+    # Forget the sync date: the utility starts from "nothing synced yet".
+    del entry["synced"]
+    world.write_state(state["projects"])
+
+    world.start_x()
+    # Every tool run takes a few seconds, so a run in progress can be seen and quit upon.
+    world.start_app({"QUILLNEST_STANDIN_DELAY_MS": "5000", "QUILLNEST_STANDIN_LOG": tool_log})
+    world.wait_dot("gray", 30)
+
+    # Sync now, with the keyboard: the info rows are skipped, the first Down lands on it.
+    menu = world.open_menu()
+    world.expect_rows(menu, {0: "Nothing synced yet", 2: "Last sync: never"}, "before-sync")
+    world.key("Down")
+    texts, rows, _ = world.expect_rows(menu, {4: re.compile(r"^Sync now\b")}, "sync-highlighted")
+    if not rows[4][2]:
+        raise Failure("the first Down did not highlight \"Sync now\"")
+    world.key("Return")
+    world.wait_menu_closed()
+    wait_invocation(world, tool_log, ["sync", "--all", "-q"])
+    sync = wait_until("the sync process", lambda: runs_of(world, "sync"), 10)
+    if sync[0][1] != world.app.pid:
+        raise Failure(f"the sync process {sync} is not a child of the utility {world.app.pid}")
+
+    # While it runs, the menu says so and offers no second sync.
+    menu = world.open_menu()
+    texts, rows, _ = world.expect_rows(menu, {4: re.compile(r"^Syncing\.\.\.")}, "syncing")
+    still = runs_of(world, "sync")
+    world.key("Escape")
+    world.wait_menu_closed()
+    if not still:
+        log("note: the sync ended before the menu was read; the in-progress title was read "
+            "from the menu built when it started")
+
+    # When it ends, the menu and the dot show the tool's new result.
+    world.wait_dot("green", 30)
+    synced = world.read_state()["projects"][alpha].get("synced")
+    if not synced:
+        raise Failure("the sync wrote no date")
+    menu = world.open_menu()
+    world.expect_rows(menu, {0: "All rules in sync and clean",
+                             2: re.compile(r"^Last sync: (in )?\d+ seconds?( ago)?$"),
+                             4: re.compile(r"^Sync now\b")}, "after-sync")
+
+    # Watching on: Down to "Sync now", "Check rules", "Watch for changes".
+    world.key("Down", "Down", "Down")
+    texts, rows, _ = world.expect_rows(menu, {6: re.compile(r"Watch for changes$")},
+                                       "watch-highlighted")
+    if not rows[6][2]:
+        raise Failure("\"Watch for changes\" is not the highlighted row")
+    world.key("Return")
+    world.wait_menu_closed()
+    wait_invocation(world, tool_log, ["watch", "--all"])
+    watch = wait_until("the watch process", lambda: runs_of(world, "watch"), 10)
+    watch_pid = watch[0][0]
+    if watch[0][1] != world.app.pid:
+        raise Failure(f"the watch process {watch} is not a child of the utility")
+    log("watching, pid", watch_pid)
+
+    # A slow sync, then Quit (Ctrl+Q in the open menu) while it runs.
+    menu = world.open_menu()
+    world.key("Down", "Return")
+    world.wait_menu_closed()
+    sync = wait_until("the second sync process", lambda: runs_of(world, "sync"), 10)
+    sync_pid = sync[0][0]
+    before = os.stat(os.path.join(world.state, "state.json")).st_mtime_ns
+    menu = world.open_menu()
+    world.key("ctrl+q")
+    try:
+        status = world.app.wait(20)
+    except subprocess.TimeoutExpired:
+        raise Failure("Ctrl+Q did not end the utility within 20 s")
+    quit_ns = time.time_ns()
+    world.owned.remove(world.app)
+    world.app = None
+    log("utility ended with status", status)
+    if status != 0:
+        raise Failure(f"the utility ended with status {status}")
+    if not alive(sync_pid):
+        raise Failure("the sync in progress did not outlive the utility (it ended before the "
+                      "utility did, or was killed)")
+
+    # The watch process was told to end: it ends by itself, with status 0 (its SIGTERM handling).
+    def watch_gone():
+        try:
+            pid, code = os.waitpid(watch_pid, os.WNOHANG)
+        except ChildProcessError:
+            return ("gone",) if not alive(watch_pid) else None
+        return (code,) if pid == watch_pid else None
+    code = wait_until("the watch process to end", watch_gone, 15)[0]
+    if code != "gone" and not (os.WIFEXITED(code) and os.WEXITSTATUS(code) == 0):
+        raise Failure(f"the watch process ended with wait status {code}, not by its SIGTERM "
+                      "handling")
+    if runs_of(world, "watch"):
+        raise Failure(f"a watch process is left: {runs_of(world, 'watch')}")
+
+    # The sync finishes after the utility has gone and writes the state file.
+    def sync_done():
+        try:
+            pid, code = os.waitpid(sync_pid, os.WNOHANG)
+        except ChildProcessError:
+            return ("gone",) if not alive(sync_pid) else None
+        return (code,) if pid == sync_pid else None
+    code = wait_until("the orphaned sync to finish", sync_done, 30)[0]
+    if code != "gone" and not (os.WIFEXITED(code) and os.WEXITSTATUS(code) == 0):
+        raise Failure(f"the orphaned sync ended with wait status {code}")
+    after = os.stat(os.path.join(world.state, "state.json")).st_mtime_ns
+    if not (after > before and after > quit_ns - 50_000_000):
+        raise Failure("state.json was not written by the sync after the utility had ended")
+    log("the orphaned sync wrote state.json after the utility ended")
+    if world.ours():
+        raise Failure(f"processes left: {world.ours()}")
+
+
+CASES = {
+    "tray": case_tray,
+    "show-menu": case_show_menu,
+    "live-refresh": case_live_refresh,
+    "commands": case_commands,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("case", choices=sorted(CASES))
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--workdir", required=True)
+    parser.add_argument("--deadline", type=float, default=150,
+                        help="seconds after which the case gives up and cleans up")
+    args = parser.parse_args()
+
+    missing = [p for p in NEEDED if not shutil.which(p)]
+    if missing:
+        print("skipped: not installed:", " ".join(missing), "(scripts/install-deps.sh)")
+        return SKIP
+    for path in (args.app, args.tool):
+        if not os.access(path, os.X_OK):
+            print("missing executable:", path)
+            return 1
+
+    libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+
+    def on_signal(signum, _frame):
+        raise Deadline(f"stopped by signal {signum}")
+
+    def on_alarm(_signum, _frame):
+        raise Deadline(f"the case ran past its deadline of {args.deadline:.0f} s")
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
+    signal.signal(signal.SIGALRM, on_alarm)
+    signal.setitimer(signal.ITIMER_REAL, args.deadline)
+
+    world = World(args, args.case)
+    try:
+        CASES[args.case](world)
+        print(f"PASS {args.case} (screenshots in {world.dir})")
+        return 0
+    except (Failure, Deadline) as e:
+        print(f"FAIL {args.case}: {e}")
+        try:
+            if world.display:
+                world.screenshot("failure")
+        except Exception:
+            pass
+        out = world.app_output()
+        if out:
+            print("--- utility output ---\n" + out)
+        return 1
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        world.cleanup()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
