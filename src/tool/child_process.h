@@ -1,10 +1,16 @@
 // A launched child process, our counterpart of a platform task object.
 //
-// The child is started with posix_spawn, its standard output and error on the null device and no
-// descriptor but 0, 1 and 2 inherited. A waiter thread reaps it and posts the termination handler
-// to the main thread's event loop (a QCoreApplication must exist). Destroying a ChildProcess never
-// kills or waits for its child; the handler still runs when the child ends. terminate() never
-// signals a pid that has been reaped. Create, launch, query and terminate on the main thread.
+// The child is started with posix_spawn, its standard output and error on the null device (one
+// open of it each), standard input and working directory inherited, no descriptor but 0, 1 and 2
+// inherited, an empty signal mask and every signal at its default action. A waiter thread per
+// child waits for it without a SIGCHLD handler and without waitpid(-1), so other child-process
+// machinery (QProcess) keeps working; it reaps the child and posts the termination handler to the
+// event loop of QCoreApplication::instance() (dropped when there is no application object).
+// Destroying a ChildProcess never kills or waits for its child; the handler still runs when the
+// child ends. terminate() never signals a pid that has been reaped, so a reused pid is never hit.
+//
+// Threading: create, launch, query and terminate on the main thread. The handler runs on the main
+// thread. Only the hand-over between the waiter thread and the main thread is locked.
 #pragma once
 
 #include "tool/process_spec.h"
@@ -23,17 +29,19 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Called once on the main thread after the launched child has ended, for any reason. Set before
-    // launch(); never called when launch() fails.
+    // Called once on the main thread after the launched child has ended, for any reason (exit
+    // status and signal are not reported). Set before launch(); never called when launch() fails.
     void setTerminationHandler(std::function<void()> handler);
 
-    // Starts argv[0] (an absolute path) with spec's arguments and environment. False when it could
-    // not be started.
+    // Starts argv[0] (a path, not searched along PATH) with spec's arguments and exactly spec's
+    // environment. False, with no child left behind, when it could not be started: empty argv,
+    // an argument containing NUL, a missing or non-executable argv[0], no thread for the waiter,
+    // or a second launch of the same object.
     bool launch(const ProcessSpec& spec);
 
-    bool isRunning() const;  // launched and not yet reaped
-    void terminate();        // SIGTERM while not reaped; otherwise nothing
-    pid_t pid() const;       // 0 before a successful launch
+    bool isRunning() const; // launched, and neither ended nor reaped
+    void terminate();       // SIGTERM while not reaped; otherwise nothing
+    pid_t pid() const;      // 0 before a successful launch; stays set after the child ended
 
 private:
     struct Shared;

@@ -1,1 +1,260 @@
 #include "tool/child_process.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QMetaObject>
+
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace quillnest {
+
+namespace {
+
+// Shared between the ChildProcess, which may go away at any time, and the waiter thread, which
+// lives until the child has been reaped.
+struct ChildState {
+    std::mutex mutex;
+    std::condition_variable settled; // launch() has set pid or given up
+    pid_t pid = 0;
+    bool abandoned = false; // the spawn failed; the waiter ends without doing anything
+    bool reaped = false;
+    std::function<void()> handler;
+};
+
+// NUL-terminated arrays of C strings that own their bytes.
+class CStrings {
+public:
+    void add(QByteArray bytes) { storage_.push_back(std::move(bytes)); }
+    char** data() {
+        pointers_.clear();
+        for (QByteArray& bytes : storage_)
+            pointers_.push_back(bytes.data());
+        pointers_.push_back(nullptr);
+        return pointers_.data();
+    }
+
+private:
+    std::vector<QByteArray> storage_;
+    std::vector<char*> pointers_;
+};
+
+// Every descriptor above 2 is closed in the child: the parent's sockets (X11, D-Bus) and other
+// libraries' descriptors need not carry close-on-exec.
+int closeInheritedDescriptors(posix_spawn_file_actions_t* actions, posix_spawnattr_t* attr,
+                              short* flags) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    (void)attr;
+    (void)flags;
+    return posix_spawn_file_actions_addclosefrom_np(actions, 3);
+#elif defined(__APPLE__)
+    (void)actions;
+    (void)attr;
+    *flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+    return 0;
+#else
+    (void)attr;
+    (void)flags;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return errno;
+    const int own = ::dirfd(dir);
+    int result = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || fd <= 2 || fd == own)
+            continue;
+        if ((result = posix_spawn_file_actions_addclose(actions, static_cast<int>(fd))) != 0)
+            break;
+    }
+    ::closedir(dir);
+    return result;
+#endif
+}
+
+// posix_spawn with null-device output, only 0-2 inherited and default signal handling. Returns 0 or
+// an error number.
+int spawn(pid_t* pid, char** argv, char** envp) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    if (int rc = posix_spawn_file_actions_init(&actions); rc != 0)
+        return rc;
+    if (int rc = posix_spawnattr_init(&attr); rc != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return rc;
+    }
+
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+
+    int rc = posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (rc == 0)
+        rc = posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (rc == 0)
+        rc = closeInheritedDescriptors(&actions, &attr, &flags);
+    if (rc == 0)
+        rc = posix_spawnattr_setsigmask(&attr, &none);
+    if (rc == 0)
+        rc = posix_spawnattr_setsigdefault(&attr, &all);
+    if (rc == 0)
+        rc = posix_spawnattr_setflags(&attr, flags);
+    if (rc == 0)
+        rc = posix_spawn(pid, argv[0], &actions, &attr, argv, envp);
+
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc;
+}
+
+void deliver(std::function<void()> handler) {
+    if (!handler)
+        return;
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, std::move(handler), Qt::QueuedConnection);
+}
+
+// Body of the waiter thread. The child is first waited for without being reaped (WNOWAIT), so that
+// terminate(), which holds the same mutex, can only ever signal our own child or its zombie.
+void waitForChild(std::shared_ptr<ChildState> shared) {
+    pid_t pid = 0;
+    {
+        std::unique_lock lock(shared->mutex);
+        shared->settled.wait(lock, [&] { return shared->pid != 0 || shared->abandoned; });
+        if (shared->abandoned)
+            return;
+        pid = shared->pid;
+    }
+
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 &&
+           errno == EINTR) {
+    }
+    // Failure other than EINTR (ECHILD: someone reaped it already) also means it is gone.
+
+    std::function<void()> handler;
+    {
+        std::lock_guard lock(shared->mutex);
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        shared->reaped = true;
+        handler = std::move(shared->handler);
+        shared->handler = nullptr;
+    }
+    deliver(std::move(handler));
+}
+
+// Starts the waiter with every signal blocked, so that process-directed signals go to threads that
+// expect them. Throws std::system_error when no thread can be created.
+void startWaiter(const std::shared_ptr<ChildState>& shared) {
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    struct Restore {
+        sigset_t* mask;
+        ~Restore() { pthread_sigmask(SIG_SETMASK, mask, nullptr); }
+    } restore{&previous};
+    std::thread(waitForChild, shared).detach();
+}
+
+} // namespace
+
+struct ChildProcess::Shared : ChildState {};
+
+ChildProcess::ChildProcess() : shared_(std::make_shared<Shared>()) {}
+
+ChildProcess::~ChildProcess() = default;
+
+void ChildProcess::setTerminationHandler(std::function<void()> handler) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->handler = std::move(handler);
+}
+
+bool ChildProcess::launch(const ProcessSpec& spec) {
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->pid != 0 || shared_->abandoned)
+            return false;
+    }
+    if (spec.argv.isEmpty())
+        return false;
+
+    // An argument is passed as one unchanged string or not at all: a NUL inside would cut it short.
+    CStrings argv;
+    for (const QString& arg : spec.argv) {
+        if (arg.contains(QChar(u'\0')))
+            return false;
+        argv.add(QFile::encodeName(arg));
+    }
+    CStrings envp;
+    for (auto it = spec.env.constBegin(); it != spec.env.constEnd(); ++it) {
+        const QString& name = it.key();
+        if (name.isEmpty() || name.contains(QLatin1Char('=')) || name.contains(QChar(u'\0')) ||
+            it.value().contains(QChar(u'\0')))
+            continue; // not representable in an environment block
+        envp.add(name.toLocal8Bit() + '=' + it.value().toLocal8Bit());
+    }
+
+    // The waiter exists before the child does, so a child is never left without one.
+    try {
+        startWaiter(shared_);
+    } catch (const std::system_error&) {
+        std::lock_guard lock(shared_->mutex);
+        shared_->abandoned = true;
+        return false;
+    }
+
+    pid_t pid = 0;
+    const int rc = spawn(&pid, argv.data(), envp.data());
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (rc == 0 && pid > 0)
+            shared_->pid = pid;
+        else
+            shared_->abandoned = true;
+    }
+    shared_->settled.notify_all();
+    return rc == 0 && pid > 0;
+}
+
+bool ChildProcess::isRunning() const {
+    std::lock_guard lock(shared_->mutex);
+    if (shared_->pid == 0 || shared_->reaped)
+        return false;
+    // Ended but not yet reaped by the waiter counts as not running.
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(shared_->pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+        return false;
+    return info.si_pid == 0;
+}
+
+void ChildProcess::terminate() {
+    std::lock_guard lock(shared_->mutex);
+    if (shared_->pid != 0 && !shared_->reaped)
+        ::kill(shared_->pid, SIGTERM);
+}
+
+pid_t ChildProcess::pid() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->pid;
+}
+
+} // namespace quillnest

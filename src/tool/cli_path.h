@@ -1,4 +1,9 @@
-// Locating the command-line tool. Never cached: every launch searches again.
+// Locating the command-line tool.
+//
+// The tool is searched for anew at every launch, so a tool installed or removed while the utility
+// runs counts from the next command on. cliPathFrom() is the pure search over injected inputs;
+// cliPath() feeds it the real file system. Both are stateless and may be called on any thread; the
+// application calls them on the main thread.
 #pragma once
 
 #include <QString>
@@ -9,18 +14,33 @@
 namespace quillnest {
 
 struct CliPathInputs {
-    QString resourceDir;  // empty when unknown
+    QString resourceDir; // empty when unknown
     QString home;
     std::function<bool(const QString&)> isExecutable;
-    std::function<std::optional<QString>(const QString&)> readUtf8;  // nothing when unreadable or not UTF-8
+    std::function<std::optional<QString>(const QString&)>
+        readUtf8; // nothing when unreadable or not UTF-8
 };
 
-// The first accepted of: resourceDir/tool/bin/quillnest, the path named by resourceDir/cli,
-// home/.local/bin/quillnest, /usr/local/bin/quillnest, /opt/homebrew/bin/quillnest; else "quillnest".
+// The first accepted of: resourceDir/tool/bin/quillnest, the path named by resourceDir/cli (its
+// content trimmed of white space and line breaks at both ends), home/.local/bin/quillnest,
+// /usr/local/bin/quillnest, /opt/homebrew/bin/quillnest; else the bare name "quillnest", which
+// /usr/bin/env looks up along the child's PATH. Paths are joined as plain text, never normalised.
+// Never fails.
 QString cliPathFrom(const CliPathInputs& in);
 
-// <directory of the executable>/../share/quillnest-bar
+// True when path names an existing regular file (symbolic links followed) that the current user
+// may execute. Directories, empty paths and paths containing NUL are not executable files.
+bool isExecutableFile(const QString& path);
+
+// The whole content of the regular file at path decoded as UTF-8 (a leading byte-order mark is
+// dropped); nothing when it is missing, not a regular file, unreadable or not valid UTF-8.
+std::optional<QString> readUtf8File(const QString& path);
+
+// <directory of the executable>/../share/quillnest-bar; empty when the executable's directory is
+// unknown. Uses QCoreApplication::applicationDirPath() when an application object exists, else
+// /proc/self/exe.
 QString resourceDir();
+
 // cliPathFrom with the real file system, resource directory and home directory.
 QString cliPath();
 

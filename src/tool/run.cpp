@@ -1,1 +1,15 @@
 #include "tool/run.h"
+
+#include "tool/child_process.h"
+
+namespace quillnest {
+
+void run(const ProcessSpec& spec, std::function<void()> done) {
+    // The child outlives this object: its waiter keeps the shared state and delivers done.
+    ChildProcess child;
+    child.setTerminationHandler(done);
+    if (!child.launch(spec) && done)
+        done();
+}
+
+} // namespace quillnest

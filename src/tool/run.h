@@ -1,4 +1,7 @@
 // Running a one-shot child and delivering its completion on the main thread.
+//
+// Call on the main thread, with a QCoreApplication in existence (without one, a launched child's
+// completion is dropped). Nothing of the child is kept: it can be neither queried nor stopped.
 #pragma once
 
 #include "tool/process_spec.h"
@@ -8,7 +11,8 @@
 namespace quillnest {
 
 // Launches spec and calls done exactly once on the main thread: queued through the event loop after
-// the child has ended, or at once, before run returns, when the launch fails.
+// the child has ended (whatever its exit status or signal), or at once, before run returns, when
+// the launch fails. An empty done is allowed.
 void run(const ProcessSpec& spec, std::function<void()> done);
 
 } // namespace quillnest

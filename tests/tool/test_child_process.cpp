@@ -1,0 +1,368 @@
+#include "tool/child_process.h"
+#include "tool/run.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+using namespace quillnest;
+
+namespace {
+
+// Counts completions and whether each arrived on the main thread.
+struct Completion {
+    int calls = 0;
+    int offMain = 0;
+    std::function<void()> handler() {
+        return [this] {
+            ++calls;
+            if (QThread::currentThread() != QCoreApplication::instance()->thread())
+                ++offMain;
+        };
+    }
+};
+
+ProcessSpec shell(const QString& script, const QStringList& args = {}) {
+    ProcessSpec spec;
+    spec.argv << QStringLiteral("/bin/sh") << QStringLiteral("-c") << script << QStringLiteral("sh")
+              << args;
+    spec.env = processEnvironment();
+    return spec;
+}
+
+QStringList entries(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// State letter of a process from /proc/<pid>/stat and its parent; false when it is gone.
+bool processState(pid_t pid, char* state, pid_t* parent) {
+    const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0 || close + 4 > stat.size())
+        return false;
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    if (fields.size() < 2)
+        return false;
+    *state = fields.at(0).at(0);
+    *parent = static_cast<pid_t>(fields.at(1).toLong());
+    return true;
+}
+
+int zombieChildren() {
+    int zombies = 0;
+    for (const QString& name : entries(QStringLiteral("/proc"))) {
+        bool numeric = false;
+        const pid_t pid = static_cast<pid_t>(name.toLong(&numeric));
+        char state = 0;
+        pid_t parent = 0;
+        if (numeric && processState(pid, &state, &parent) && parent == ::getpid() && state == 'Z')
+            ++zombies;
+    }
+    return zombies;
+}
+
+bool writeTool(const QString& path, const QByteArray& script) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size())
+        return false;
+    file.close();
+    return ::chmod(QFile::encodeName(path).constData(), 0755) == 0;
+}
+
+} // namespace
+
+class TestChildProcess : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void completion_data();
+    void completion();
+    void argumentsArriveUnchanged();
+    void childStartsClean();
+    void refusedLaunches();
+    void terminateEndsChild();
+    void destroyingLeavesChildRunning();
+    void qprocessStillWorks();
+    void bigOutput();
+    void manyChildren();
+};
+
+void TestChildProcess::completion_data() {
+    QTest::addColumn<QStringList>("argv");
+    QTest::addColumn<bool>("launchFails");
+    QTest::newRow("normal exit") << QStringList{QStringLiteral("/bin/true")} << false;
+    QTest::newRow("failure exit") << QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                                                 QStringLiteral("exit 3")}
+                                  << false;
+    QTest::newRow("killed by signal")
+        << QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                       QStringLiteral("kill -KILL $$")}
+        << false;
+    QTest::newRow("env without the tool")
+        << QStringList{QStringLiteral("/usr/bin/env"), QStringLiteral("/nonexistent/quillnest")}
+        << false;
+    QTest::newRow("missing executable")
+        << QStringList{QStringLiteral("/nonexistent dir/quillnest")} << true;
+    QTest::newRow("bare name is not searched") << QStringList{QStringLiteral("true")} << true;
+    QTest::newRow("directory as executable") << QStringList{QStringLiteral("/usr/bin")} << true;
+    QTest::newRow("non-executable file") << QStringList{QStringLiteral("/etc/hostname")} << true;
+}
+
+void TestChildProcess::completion() {
+    QFETCH(QStringList, argv);
+    QFETCH(bool, launchFails);
+    Completion done;
+    run(ProcessSpec{argv, processEnvironment()}, done.handler());
+    // A completion is either synchronous (failed launch) or queued: never before run returns.
+    QCOMPARE(done.calls, launchFails ? 1 : 0);
+    QTRY_COMPARE_WITH_TIMEOUT(done.calls, 1, 20000);
+    QTest::qWait(50); // room for a wrongful second call
+    QCOMPARE(done.calls, 1);
+    QCOMPARE(done.offMain, 0);
+}
+
+// The full road of a tool run: /usr/bin/env, a tool in a folder with odd characters, a project
+// path that a shell would split, expand or execute.
+void TestChildProcess::argumentsArriveUnchanged() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString toolDir = dir.filePath(QStringLiteral("tools & ü 'x'"));
+    QVERIFY(QDir().mkpath(toolDir));
+    const QString tool = toolDir + QStringLiteral("/quill nest");
+    QVERIFY(writeTool(tool, "#!/bin/sh\n"
+                            "printf '%s\\0' \"$0\" \"$@\" > \"$QN_RECORD.args\"\n"
+                            "/usr/bin/env -0 > \"$QN_RECORD.env\"\n"));
+    const QString record = dir.filePath(QStringLiteral("record"));
+    const QString project = dir.filePath(
+        QStringLiteral("my \"proj\" $(touch pwned) & `touch pwned2`; 'q' <b> * ё ✓\\n"));
+    const QString odd = QStringLiteral("a\nb $HOME 'c'");
+
+    Env inherited = processEnvironment();
+    inherited.insert(QStringLiteral("QN_RECORD"), record);
+    inherited.insert(QStringLiteral("QN_ODD"), odd);
+    inherited.insert(QStringLiteral("QUILLNEST_LANG"), QStringLiteral("en"));
+    inherited.insert(QStringLiteral("PYTHONDONTWRITEBYTECODE"), QStringLiteral("0"));
+    const ProcessSpec spec =
+        processSpec({QStringLiteral("sync"), project, QStringLiteral("-q")}, tool, inherited, true);
+
+    Completion done;
+    const QString cwd = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path())); // where a shell would have created "pwned"
+    run(spec, done.handler());
+    QVERIFY(QDir::setCurrent(cwd));
+    QTRY_COMPARE_WITH_TIMEOUT(done.calls, 1, 20000);
+
+    QList<QByteArray> args = readAll(record + QStringLiteral(".args")).split('\0');
+    QCOMPARE(args.takeLast(), QByteArray());
+    QCOMPARE(args, (QList<QByteArray>{QFile::encodeName(tool), "sync", QFile::encodeName(project),
+                                      "-q"}));
+
+    Env seen;
+    const QList<QByteArray> lines = readAll(record + QStringLiteral(".env")).split('\0');
+    for (const QByteArray& line : lines) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0)
+            seen.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+    }
+    QCOMPARE(seen.value(QStringLiteral("QUILLNEST_LANG")), QStringLiteral("ru"));
+    QCOMPARE(seen.value(QStringLiteral("PYTHONDONTWRITEBYTECODE")), QStringLiteral("1"));
+    QCOMPARE(seen.value(QStringLiteral("QN_ODD")), odd);
+    QCOMPARE(seen.value(QStringLiteral("PATH")), spec.env.value(QStringLiteral("PATH")));
+    QCOMPARE(seen.size(), spec.env.size());
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("pwned"))));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("pwned2"))));
+}
+
+// The child starts clean whatever the parent's state: a descriptor opened without close-on-exec,
+// an ignored SIGPIPE and a blocked SIGUSR1 stay behind. Read from /proc while the child sleeps.
+void TestChildProcess::childStartsClean() {
+    const int plain = ::open("/dev/null", O_RDONLY); // no O_CLOEXEC
+    QVERIFY(plain >= 0);
+    const int leaked = ::fcntl(plain, F_DUPFD, 100); // F_DUPFD clears close-on-exec
+    ::close(plain);
+    QVERIFY(leaked >= 100);
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    QCOMPARE(::sigaction(SIGPIPE, &ignore, &previous), 0);
+    sigset_t usr1;
+    sigset_t oldMask;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    QCOMPARE(pthread_sigmask(SIG_BLOCK, &usr1, &oldMask), 0);
+
+    ChildProcess child;
+    Completion done;
+    child.setTerminationHandler(done.handler());
+    const bool launched =
+        child.launch(ProcessSpec{{QStringLiteral("/bin/sleep"), QStringLiteral("30")}, {}});
+    pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    ::sigaction(SIGPIPE, &previous, nullptr);
+    ::close(leaked);
+    QVERIFY(launched);
+
+    const QString proc = QStringLiteral("/proc/%1/").arg(child.pid());
+    QTRY_COMPARE_WITH_TIMEOUT(
+        entries(proc + QStringLiteral("fd")),
+        (QStringList{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")}), 20000);
+    QCOMPARE(QFile::symLinkTarget(proc + QStringLiteral("fd/0")),
+             QFile::symLinkTarget(QStringLiteral("/proc/self/fd/0")));
+    QCOMPARE(QFile::symLinkTarget(proc + QStringLiteral("fd/1")), QStringLiteral("/dev/null"));
+    QCOMPARE(QFile::symLinkTarget(proc + QStringLiteral("fd/2")), QStringLiteral("/dev/null"));
+
+    quint64 blocked = ~0ull;
+    quint64 ignored = ~0ull;
+    const QByteArrayList lines = readAll(proc + QStringLiteral("status")).split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.startsWith("SigBlk:"))
+            blocked = line.mid(7).trimmed().toULongLong(nullptr, 16);
+        if (line.startsWith("SigIgn:"))
+            ignored = line.mid(7).trimmed().toULongLong(nullptr, 16);
+    }
+    QCOMPARE(blocked, quint64(0));
+    // glibc's posix_spawn leaves its two internal signals (32, 33) ignored; nothing else may be.
+    QCOMPARE(ignored & ~quint64(0x180000000), quint64(0));
+
+    child.terminate();
+    QTRY_COMPARE_WITH_TIMEOUT(done.calls, 1, 20000);
+}
+
+void TestChildProcess::refusedLaunches() {
+    Completion done;
+    {
+        ChildProcess child;
+        child.setTerminationHandler(done.handler());
+        QVERIFY(!child.launch(ProcessSpec{}));
+        QVERIFY(!child.isRunning());
+        QCOMPARE(child.pid(), pid_t(0));
+        child.terminate(); // nothing to signal
+    }
+    {
+        // A NUL would cut the argument short; it is refused rather than passed shortened.
+        ChildProcess child;
+        child.setTerminationHandler(done.handler());
+        QVERIFY(!child.launch(
+            ProcessSpec{{QStringLiteral("/bin/true"),
+                         QStringLiteral("/tmp/a") + QChar(u'\0') + QStringLiteral("b")},
+                        {}}));
+    }
+    {
+        ChildProcess child;
+        child.setTerminationHandler(done.handler());
+        QVERIFY(child.launch(ProcessSpec{{QStringLiteral("/bin/true")}, {}}));
+        QVERIFY(!child.launch(ProcessSpec{{QStringLiteral("/bin/true")}, {}}));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(done.calls, 1, 20000); // only the one real child
+    QTest::qWait(50);
+    QCOMPARE(done.calls, 1);
+}
+
+void TestChildProcess::terminateEndsChild() {
+    ChildProcess child;
+    Completion done;
+    child.setTerminationHandler(done.handler());
+    QVERIFY(child.launch(ProcessSpec{{QStringLiteral("/bin/sleep"), QStringLiteral("30")}, {}}));
+    const pid_t pid = child.pid();
+    QVERIFY(pid > 0);
+    QVERIFY(child.isRunning());
+    child.terminate();
+    QTRY_COMPARE_WITH_TIMEOUT(done.calls, 1, 20000);
+    QCOMPARE(done.offMain, 0);
+    QVERIFY(!child.isRunning());
+    QCOMPARE(child.pid(), pid);
+    child.terminate(); // reaped: must not signal whatever owns the pid now
+    QVERIFY(!child.isRunning());
+}
+
+void TestChildProcess::destroyingLeavesChildRunning() {
+    Completion done;
+    pid_t pid = 0;
+    {
+        ChildProcess child;
+        child.setTerminationHandler(done.handler());
+        QVERIFY(
+            child.launch(ProcessSpec{{QStringLiteral("/bin/sleep"), QStringLiteral("30")}, {}}));
+        pid = child.pid();
+    }
+    QTest::qWait(50);
+    char state = 0;
+    pid_t parent = 0;
+    QVERIFY(processState(pid, &state, &parent));
+    QCOMPARE(parent, ::getpid());
+    QVERIFY(state != 'Z');
+    QCOMPARE(done.calls, 0);
+    QCOMPARE(::kill(pid, SIGKILL), 0); // unreaped until its waiter sees it end: still ours
+    QTRY_COMPARE_WITH_TIMEOUT(done.calls, 1, 20000);
+    QCOMPARE(done.offMain, 0);
+}
+
+// Waiting on our own pids only leaves QProcess's children to QProcess.
+void TestChildProcess::qprocessStillWorks() {
+    ChildProcess child;
+    Completion done;
+    child.setTerminationHandler(done.handler());
+    QVERIFY(child.launch(ProcessSpec{{QStringLiteral("/bin/sleep"), QStringLiteral("30")}, {}}));
+    QProcess process;
+    process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exit 7")});
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 7);
+    QVERIFY(child.isRunning());
+    child.terminate();
+    QTRY_COMPARE_WITH_TIMEOUT(done.calls, 1, 20000);
+}
+
+void TestChildProcess::bigOutput() {
+    Completion done;
+    run(shell(QStringLiteral("head -c 100000000 /dev/zero; head -c 100000000 /dev/zero >&2")),
+        done.handler());
+    QTRY_COMPARE_WITH_TIMEOUT(done.calls, 1, 60000);
+}
+
+// Many short children leave no zombie, no descriptor and no thread behind.
+void TestChildProcess::manyChildren() {
+    const ProcessSpec spec{{QStringLiteral("/bin/true")}, {}};
+    const QString fdDir = QStringLiteral("/proc/self/fd");
+    const QString taskDir = QStringLiteral("/proc/self/task");
+    const qsizetype threadsBefore = entries(taskDir).size();
+    Completion warmUp; // lets the event loop create whatever it creates lazily
+    run(spec, warmUp.handler());
+    QTRY_COMPARE_WITH_TIMEOUT(warmUp.calls, 1, 20000);
+    const qsizetype fdsBefore = entries(fdDir).size();
+
+    constexpr int total = 1000;
+    constexpr int inFlight = 32;
+    Completion done;
+    int launched = 0;
+    while (launched < total) {
+        while (launched < total && launched - done.calls < inFlight) {
+            run(spec, done.handler());
+            ++launched;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(launched - done.calls < inFlight || launched == total, 20000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(done.calls, total, 60000);
+    QCOMPARE(done.offMain, 0);
+    QCOMPARE(zombieChildren(), 0);
+    QCOMPARE(entries(fdDir).size(), fdsBefore);
+    QTRY_COMPARE_WITH_TIMEOUT(entries(taskDir).size(), threadsBefore, 20000);
+}
+
+QTEST_GUILESS_MAIN(TestChildProcess)
+#include "test_child_process.moc"
