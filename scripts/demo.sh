@@ -24,6 +24,7 @@ done
 printf '\nA note added by hand.\n' >> "$out/projects/mobile-app/QUILLNEST.md"
 "$tool" sync --all -q
 "$tool" check --all -q
+sleep 1  # so that the dates read as past times
 
 # No display is needed: without one the utility draws offscreen.
 shoot() {

@@ -78,7 +78,13 @@ private:
 
     std::unique_ptr<Workspace> workspace_;
     bool refreshPending_ = false; // a timer tick fell due while the menu was open
-    std::optional<StatusColor> shownColor_;
+    struct ShownIcon {
+        StatusColor color;
+        unsigned glyph;  // the palette's text colour the icon was painted in
+        unsigned window; // its window colour, which picks the dot's light or dark variant
+        bool operator==(const ShownIcon&) const = default;
+    };
+    std::optional<ShownIcon> shownIcon_;
 };
 
 } // namespace quillnest

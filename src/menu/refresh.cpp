@@ -9,6 +9,8 @@
 #include "tool/child_process.h"
 
 #include <QDateTime>
+#include <QGuiApplication>
+#include <QPalette>
 
 namespace quillnest {
 
@@ -21,11 +23,15 @@ void App::refresh() {
     inputs.now = QDateTime::currentDateTimeUtc();
     const Composition composition = compose(inputs);
 
-    // The icon paints itself from its colour at draw time, so a new one is only needed when the
-    // colour changes; handing the tray an equal icon every tick would only make the panel redraw.
-    if (shownColor_ != composition.color || !item->image()) {
+    // A new icon is handed to the tray only when it would look different: another status colour,
+    // or a palette change (light to dark) that changes the glyph. An equal icon every tick would
+    // only make the panel redraw.
+    const ShownIcon shown{composition.color,
+                          QGuiApplication::palette().color(QPalette::WindowText).rgba(),
+                          QGuiApplication::palette().color(QPalette::Window).rgba()};
+    if (shownIcon_ != shown || !item->image()) {
         item->setImage(dotIcon(composition.color));
-        shownColor_ = composition.color;
+        shownIcon_ = shown;
     }
     item->setToolTip(QStringLiteral("Quillnest"));
     if (!item->menu() || *item->menu() != composition.menu)

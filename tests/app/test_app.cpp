@@ -255,7 +255,9 @@ void TestApp::commandLines() {
              std::optional<QString>(command == QLatin1String("check") ? QStringLiteral("check")
                                                                       : QStringLiteral("sync")));
     QTRY_VERIFY_WITH_TIMEOUT(!app->busy, 10000);
-    QCOMPARE(loggedCalls(), QStringList{expected.arg(folder)});
+    if (expected.contains(QLatin1String("%1")))
+        expected = expected.arg(folder);
+    QCOMPARE(loggedCalls(), QStringList{expected});
     if (command.startsWith(QLatin1String("add")))
         QCOMPARE(workspace_->messages,
                  QStringList{QStringLiteral("Choose a project folder. Quillnest builds "
@@ -282,6 +284,7 @@ void TestApp::watchOnOffOn() {
     QVERIFY(app->watcher && app->watcher->isRunning());
     QVERIFY(findAction(*app->item->menu(), Action::ToggleWatch)->checked);
     const pid_t first = app->watcher->pid();
+    QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 1, 10000);
 
     app->toggleWatch();
     QVERIFY(!app->watcher);
@@ -291,7 +294,7 @@ void TestApp::watchOnOffOn() {
     app->toggleWatch();
     QVERIFY(app->watcher && app->watcher->isRunning());
     QVERIFY(app->watcher->pid() != first);
-    QCOMPARE(loggedCalls().size(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 2, 10000);
     QCOMPARE(loggedCalls().first(), QStringLiteral("watch\x1f--all\x1f"
                                                    "en"));
 }
@@ -386,7 +389,6 @@ void TestApp::openMaster() {
         QCOMPARE(workspace_->opened, QList<QUrl>{QUrl::fromLocalFile(
                                          opened == QLatin1String("master") ? master : folder)});
     }
-    QCOMPARE(workspace_->opened.first().toLocalFile().isEmpty(), false);
 
     app->openMaster(QString());
     QCOMPARE(workspace_->opened.size() + workspace_->openedWith.size(), 1);
