@@ -8,7 +8,7 @@ dot in screenshots taken with ImageMagick's `import`, and menu lines read back w
 Screenshots and logs stay in the case's work directory for a human to look at.
 
 Usage: tray_e2e.py CASE --app PATH --tool PATH --workdir DIR
-CASE is one of: tray, show-menu, live-refresh, commands.
+CASE is one of: tray, show-menu, live-refresh, commands, quit-shortcut.
 Exit status: 0 passed, 1 failed, 77 skipped (a program the test needs is not installed).
 
 Every process the case starts is ended on the way out, also on failure, on SIGTERM/SIGINT and on
@@ -269,8 +269,20 @@ class World:
     def tree_windows(self, keep):
         return [w for w in self.windows(True) if keep(w)]
 
+    def info(self, wid):
+        """The window's current absolute geometry and whether it is viewable, or None."""
+        out = self.x("xwininfo", "-id", wid, check=False)
+        fields = dict(re.findall(r"^\s*([A-Za-z -]+):\s*(.*)$", out, re.M))
+        try:
+            return {"id": wid, "x": int(fields["Absolute upper-left X"]),
+                    "y": int(fields["Absolute upper-left Y"]), "w": int(fields["Width"]),
+                    "h": int(fields["Height"]), "viewable": fields["Map State"] == "IsViewable"}
+        except (KeyError, ValueError):
+            return None
+
     def viewable(self, wid):
-        return "IsViewable" in self.x("xwininfo", "-id", wid, check=False)
+        info = self.info(wid)
+        return bool(info and info["viewable"])
 
     def ours_class(self, w):
         return f'"{self.app_class}"' in w["class"]
@@ -286,10 +298,14 @@ class World:
         return None
 
     def popups(self):
-        """The utility's visible top-level windows that are menus."""
-        return [w for w in self.windows(False)
-                if self.ours_class(w) and w["w"] >= 60 and w["h"] >= 40
-                and self.viewable(w["id"])]
+        """The utility's visible top-level windows that are menus, with their current geometry."""
+        found = []
+        for w in self.windows(False):
+            if self.ours_class(w):
+                info = self.info(w["id"])
+                if info and info["viewable"] and info["w"] >= 60 and info["h"] >= 40:
+                    found.append(info)
+        return found
 
     def screenshot(self, label):
         self.shots += 1
@@ -375,6 +391,8 @@ class World:
 
     def wait_dot(self, colour, timeout):
         icon = self.wait_icon()
+        # Keep the pointer (and the icon's tooltip) off the icon.
+        self.x("xdotool", "mousemove", "10", "700")
         seen = {}
 
         def shows():
@@ -403,11 +421,18 @@ class World:
                str(icon["y"] + icon["h"] // 2), "click", "1")
 
     def wait_menu(self, timeout=15):
+        """Waits for the menu to be shown and settled: the same geometry on two looks in a row (a
+        window can be mapped before it has been moved to its place)."""
+        last = {}
+
         def opened():
             self.check_app_running()
             found = self.popups()
-            return found[0] if found else None
-        menu = wait_until("the menu to open", opened, timeout)
+            now = found[0] if len(found) == 1 else None
+            settled = now if now and now == last.get("seen") else None
+            last["seen"] = now
+            return settled
+        menu = wait_until("the menu to open", opened, timeout, interval=0.15)
         log("menu open at", menu["x"], menu["y"], f'{menu["w"]}x{menu["h"]}')
         return menu
 
@@ -485,6 +510,15 @@ class World:
                 raise Failure(f"menu row {i} reads {got!r}, expected {getattr(want, 'pattern', want)!r}"
                               f" (see {shot})")
         return texts, rows, shot
+
+    def check_mark(self, shot, menu, rows, index):
+        """Whether the check box at the left of row `index` holds a mark: dark pixels inside
+        it (an empty box has a light rim only)."""
+        top, bottom, highlighted = rows[index]
+        if highlighted:
+            raise Failure("check_mark needs a row that is not highlighted")
+        px = self.pixels(shot, menu["x"] + 4, menu["y"] + top, 20, bottom - top)
+        return sum(1 for row in px for p in row if sum(p) < 200) >= 4
 
     # ---- state and tool
 
@@ -609,10 +643,41 @@ def wait_invocation(world, logfile, args, timeout=20):
 
 
 def runs_of(world, command):
-    """Live tool processes of this case running `command`: [(pid, ppid)]."""
-    return [(pid, ppid) for pid, ppid, state, argv in world.ours()
-            if state not in ("Z", "X") and world.tool_path in argv
-            and argv[argv.index(world.tool_path) + 1:][:1] == [command]]
+    """Live tool processes of this case running `command`: [(pid, ppid)]. The utility names the
+    tool by a path of its own (through ../share), so paths are compared resolved."""
+    tool = os.path.realpath(world.tool_path)
+    found = []
+    for pid, ppid, state, argv in world.ours():
+        if state in ("Z", "X"):
+            continue
+        for i, arg in enumerate(argv[:2]):
+            if os.path.realpath(arg) == tool and argv[i + 1:i + 2] == [command]:
+                found.append((pid, ppid))
+                break
+    return found
+
+
+def wait_app_end(world, what, timeout=20):
+    try:
+        status = world.app.wait(timeout)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"{what} did not end the utility within {timeout} s")
+    world.owned.remove(world.app)
+    world.app = None
+    log("utility ended with status", status)
+    if status != 0:
+        raise Failure(f"the utility ended with status {status}")
+
+
+def quit_from_menu(world):
+    """Opens the menu, goes up to its last item, checks that it is "Quit" and picks it."""
+    menu = world.open_menu()
+    world.key("Up")
+    texts, rows, _ = world.expect_rows(menu, {10: "Quit Ctrl+Q"}, "quit-highlighted")
+    if len(rows) != 11 or not rows[10][2]:
+        raise Failure("Up from the top of the menu did not highlight \"Quit\"")
+    world.key("Return")
+    wait_app_end(world, "\"Quit\"")
 
 
 def case_commands(world):
@@ -651,7 +716,14 @@ def case_commands(world):
 
     # While it runs, the menu says so and offers no second sync.
     menu = world.open_menu()
-    texts, rows, _ = world.expect_rows(menu, {4: re.compile(r"^Syncing\.\.\.")}, "syncing")
+    world.expect_rows(menu, {4: re.compile(r"^Syncing\b")}, "syncing")
+    # "Syncing…" and "Check rules" are unavailable, so Down skips them.
+    world.key("Down")
+    texts, rows, _ = world.expect_rows(menu, {6: re.compile(r"Watch for changes$")},
+                                       "syncing-down")
+    if not rows[6][2]:
+        raise Failure("Down in the menu of a running sync did not skip to "
+                      "\"Watch for changes\"")
     still = runs_of(world, "sync")
     world.key("Escape")
     world.wait_menu_closed()
@@ -665,9 +737,12 @@ def case_commands(world):
     if not synced:
         raise Failure("the sync wrote no date")
     menu = world.open_menu()
-    world.expect_rows(menu, {0: "All rules in sync and clean",
-                             2: re.compile(r"^Last sync: (in )?\d+ seconds?( ago)?$"),
-                             4: re.compile(r"^Sync now\b")}, "after-sync")
+    _, rows, shot = world.expect_rows(
+        menu, {0: "All rules in sync and clean",
+               2: re.compile(r"^Last sync: (in )?\d+ (seconds?|minutes?)( ago)?$"),
+               4: re.compile(r"^Sync now\b")}, "after-sync")
+    if world.check_mark(shot, menu, rows, 6):
+        raise Failure(f"\"Watch for changes\" shows a check mark before watching (see {shot})")
 
     # Watching on: Down to "Sync now", "Check rules", "Watch for changes".
     world.key("Down", "Down", "Down")
@@ -684,25 +759,18 @@ def case_commands(world):
         raise Failure(f"the watch process {watch} is not a child of the utility")
     log("watching, pid", watch_pid)
 
-    # A slow sync, then Quit (Ctrl+Q in the open menu) while it runs.
+    # A slow sync, then "Quit" while it runs.
     menu = world.open_menu()
+    _, rows, shot = world.expect_rows(menu, {6: re.compile(r"Watch for changes$")}, "watching")
+    if not world.check_mark(shot, menu, rows, 6):
+        raise Failure(f"\"Watch for changes\" shows no check mark while watching (see {shot})")
     world.key("Down", "Return")
     world.wait_menu_closed()
     sync = wait_until("the second sync process", lambda: runs_of(world, "sync"), 10)
     sync_pid = sync[0][0]
     before = os.stat(os.path.join(world.state, "state.json")).st_mtime_ns
-    menu = world.open_menu()
-    world.key("ctrl+q")
-    try:
-        status = world.app.wait(20)
-    except subprocess.TimeoutExpired:
-        raise Failure("Ctrl+Q did not end the utility within 20 s")
+    quit_from_menu(world)
     quit_ns = time.time_ns()
-    world.owned.remove(world.app)
-    world.app = None
-    log("utility ended with status", status)
-    if status != 0:
-        raise Failure(f"the utility ended with status {status}")
     if not alive(sync_pid):
         raise Failure("the sync in progress did not outlive the utility (it ended before the "
                       "utility did, or was killed)")
@@ -739,11 +807,23 @@ def case_commands(world):
         raise Failure(f"processes left: {world.ours()}")
 
 
+def case_quit_shortcut(world):
+    """Ctrl+Q, the shortcut the menu shows beside "Quit", ends the utility while the menu is
+    open."""
+    world.start_x()
+    world.start_app()
+    world.wait_dot("gray", 30)
+    world.open_menu()
+    world.key("ctrl+q")
+    wait_app_end(world, "Ctrl+Q in the open menu", timeout=10)
+
+
 CASES = {
     "tray": case_tray,
     "show-menu": case_show_menu,
     "live-refresh": case_live_refresh,
     "commands": case_commands,
+    "quit-shortcut": case_quit_shortcut,
 }
 
 
