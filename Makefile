@@ -34,3 +34,8 @@ demo: build
 screenshots: demo
 	mkdir -p docs/screenshots
 	cp demo/menu.png demo/menu-projects.png demo/menu-ru.png demo/menu-dark.png docs/screenshots/
+
+# The Debian package, made by CPack from the default build: build/default/deb/quillnest-bar_*.deb.
+.PHONY: package
+package: build
+	cmake --build --preset default --target package
