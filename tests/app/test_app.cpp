@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,6 +75,7 @@ private Q_SLOTS:
     void openMaster();
     void openConflictsReadsStateAtClick();
     void oddFolderReachesToolAsOneArgument();
+    void openMenuIsNotRebuiltUntilClosed();
 
 private:
     App* makeApp();
@@ -430,6 +432,31 @@ void TestApp::oddFolderReachesToolAsOneArgument() {
                                         QStringLiteral("\x1f--sync\x1f"
                                                        "en")});
     QVERIFY(!QFile::exists(QStringLiteral("pwned")));
+}
+
+// A tick that falls due while the menu is open leaves the open menu alone and refreshes once it
+// has closed.
+void TestApp::openMenuIsNotRebuiltUntilClosed() {
+    App* app = makeApp();
+    app->applicationDidFinishLaunching();
+    app->timer->setInterval(20);
+    QMenu* menu = app->item->qmenu();
+    const QString before = menu->actions().first()->text();
+    QCOMPARE(before, QStringLiteral("Nothing synced yet"));
+
+    app->item->popUp();
+    QTRY_VERIFY_WITH_TIMEOUT(app->item->isMenuOpen(), 5000);
+    QSignalSpy refreshed(app, &App::refreshed);
+    const QByteArray project = QDir(dir_.path()).absolutePath().toUtf8();
+    writeState(R"({"projects": {")" + project + R"(": {"checked": "2024-05-01T10:00:00Z"}}})");
+    QTest::qWait(200);
+    QCOMPARE(refreshed.count(), 0);
+    QCOMPARE(menu->actions().first()->text(), before);
+
+    menu->hide();
+    QTRY_COMPARE_WITH_TIMEOUT(menu->actions().first()->text(),
+                              QStringLiteral("All rules in sync and clean"), 5000);
+    QVERIFY(refreshed.count() >= 1);
 }
 
 QTEST_MAIN(TestApp)
