@@ -39,3 +39,20 @@ screenshots: demo
 .PHONY: package
 package: build
 	cmake --build --preset default --target package
+
+# Builds the libFuzzer targets and runs each for FUZZ_SECONDS seconds. New inputs go to
+# build/fuzz/corpus/<target>, crashes to build/fuzz/artifacts/; the seeds in fuzz/corpus stay as
+# they are.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = state_reader rfc3339
+.PHONY: fuzz
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build build/fuzz --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	mkdir -p build/fuzz/artifacts
+	set -e; for t in $(FUZZ_TARGETS); do \
+	    mkdir -p build/fuzz/corpus/$$t; \
+	    dict=; if [ -f fuzz/$$t.dict ]; then dict=-dict=fuzz/$$t.dict; fi; \
+	    build/fuzz/bin/fuzz_$$t $$dict -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	        -artifact_prefix=build/fuzz/artifacts/$$t- build/fuzz/corpus/$$t fuzz/corpus/$$t; \
+	done
