@@ -11,6 +11,7 @@ packages=(
     fonts-dejavu-core
     xvfb xauth trayer xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng python3
     hyperfine
+    dpkg-dev desktop-file-utils librsvg2-bin
 )
 
 missing=()
