@@ -68,6 +68,12 @@ std::optional<QString> readUtf8File(const QString& path) {
 }
 
 QString resourceDir() {
+#ifdef Q_OS_MACOS
+    // The executable sits in the bundle's Contents/MacOS, its resources in Contents/Resources.
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath() + QStringLiteral("/../Resources");
+    return {};
+#else
     QString dir;
     if (QCoreApplication::instance()) {
         dir = QCoreApplication::applicationDirPath();
@@ -84,6 +90,7 @@ QString resourceDir() {
     if (dir.isEmpty())
         return {};
     return dir + QStringLiteral("/../share/quillnest-bar");
+#endif
 }
 
 QString cliPath() {
