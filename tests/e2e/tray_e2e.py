@@ -496,19 +496,34 @@ class World:
             os.remove(crop)
         return texts, rows
 
-    def expect_rows(self, menu, expected, label):
-        """Screenshots the open menu and checks rows by OCR: `expected` maps a row index to a
-        text that the row must equal, or to a pattern (a compiled regex) it must match."""
-        shot = self.screenshot(label)
-        texts, rows = self.read_rows(shot, menu, sorted(expected))
-        log(f"menu rows ({len(rows)}) in {os.path.basename(shot)}:",
+    def expect_rows(self, menu, expected, label, highlight=None, timeout=10):
+        """Checks the open menu's rows by OCR: `expected` maps a row index to a text that the row
+        must equal, or to a pattern (a compiled regex) it must match; `highlight`, when given, is
+        the index of the one highlighted row. Looks again until all holds or `timeout` passes
+        (a key press is painted a little later); the last screenshot is kept."""
+        end = time.monotonic() + timeout
+        while True:
+            shot = self.screenshot(label)
+            texts, rows = self.read_rows(shot, menu, sorted(expected))
+            lit = [i for i, row in enumerate(rows) if row[2]]
+            problems = []
+            for i, want in expected.items():
+                got = texts[i]
+                ok = want.search(got) if isinstance(want, re.Pattern) else got == normalise(want)
+                if not ok:
+                    problems.append(f"row {i} reads {got!r}, expected "
+                                    f"{getattr(want, 'pattern', want)!r}")
+            if highlight is not None and lit != [highlight]:
+                problems.append(f"highlighted rows are {lit}, expected [{highlight}]")
+            if not problems or time.monotonic() > end:
+                break
+            os.remove(shot)
+            self.shots -= 1
+            time.sleep(0.3)
+        log(f"menu rows ({len(rows)}, highlighted {lit}) in {os.path.basename(shot)}:",
             {i: texts[i] for i in sorted(texts)})
-        for i, want in expected.items():
-            got = texts[i]
-            ok = want.search(got) if isinstance(want, re.Pattern) else got == normalise(want)
-            if not ok:
-                raise Failure(f"menu row {i} reads {got!r}, expected {getattr(want, 'pattern', want)!r}"
-                              f" (see {shot})")
+        if problems:
+            raise Failure("menu: " + "; ".join(problems) + f" (see {shot})")
         return texts, rows, shot
 
     def check_mark(self, shot, menu, rows, index):
@@ -673,9 +688,8 @@ def quit_from_menu(world):
     """Opens the menu, goes up to its last item, checks that it is "Quit" and picks it."""
     menu = world.open_menu()
     world.key("Up")
-    texts, rows, _ = world.expect_rows(menu, {10: "Quit Ctrl+Q"}, "quit-highlighted")
-    if len(rows) != 11 or not rows[10][2]:
-        raise Failure("Up from the top of the menu did not highlight \"Quit\"")
+    # Up from no highlighted row wraps round to the last one.
+    world.expect_rows(menu, {10: "Quit Ctrl+Q"}, "quit-highlighted", highlight=10)
     world.key("Return")
     wait_app_end(world, "\"Quit\"")
 
@@ -697,16 +711,14 @@ def case_commands(world):
 
     world.start_x()
     # Every tool run takes a few seconds, so a run in progress can be seen and quit upon.
-    world.start_app({"QUILLNEST_STANDIN_DELAY_MS": "5000", "QUILLNEST_STANDIN_LOG": tool_log})
+    world.start_app({"QUILLNEST_STANDIN_DELAY_MS": "10000", "QUILLNEST_STANDIN_LOG": tool_log})
     world.wait_dot("gray", 30)
 
     # Sync now, with the keyboard: the info rows are skipped, the first Down lands on it.
     menu = world.open_menu()
     world.expect_rows(menu, {0: "Nothing synced yet", 2: "Last sync: never"}, "before-sync")
     world.key("Down")
-    texts, rows, _ = world.expect_rows(menu, {4: re.compile(r"^Sync now\b")}, "sync-highlighted")
-    if not rows[4][2]:
-        raise Failure("the first Down did not highlight \"Sync now\"")
+    world.expect_rows(menu, {4: re.compile(r"^Sync now\b")}, "sync-highlighted", highlight=4)
     world.key("Return")
     world.wait_menu_closed()
     wait_invocation(world, tool_log, ["sync", "--all", "-q"])
@@ -719,11 +731,7 @@ def case_commands(world):
     world.expect_rows(menu, {4: re.compile(r"^Syncing\b")}, "syncing")
     # "Syncing…" and "Check rules" are unavailable, so Down skips them.
     world.key("Down")
-    texts, rows, _ = world.expect_rows(menu, {6: re.compile(r"Watch for changes$")},
-                                       "syncing-down")
-    if not rows[6][2]:
-        raise Failure("Down in the menu of a running sync did not skip to "
-                      "\"Watch for changes\"")
+    world.expect_rows(menu, {6: re.compile(r"Watch for changes$")}, "syncing-down", highlight=6)
     still = runs_of(world, "sync")
     world.key("Escape")
     world.wait_menu_closed()
@@ -746,10 +754,8 @@ def case_commands(world):
 
     # Watching on: Down to "Sync now", "Check rules", "Watch for changes".
     world.key("Down", "Down", "Down")
-    texts, rows, _ = world.expect_rows(menu, {6: re.compile(r"Watch for changes$")},
-                                       "watch-highlighted")
-    if not rows[6][2]:
-        raise Failure("\"Watch for changes\" is not the highlighted row")
+    world.expect_rows(menu, {6: re.compile(r"Watch for changes$")}, "watch-highlighted",
+                      highlight=6)
     world.key("Return")
     world.wait_menu_closed()
     wait_invocation(world, tool_log, ["watch", "--all"])
@@ -772,8 +778,11 @@ def case_commands(world):
     quit_from_menu(world)
     quit_ns = time.time_ns()
     if not alive(sync_pid):
-        raise Failure("the sync in progress did not outlive the utility (it ended before the "
-                      "utility did, or was killed)")
+        written = os.stat(os.path.join(world.state, "state.json")).st_mtime_ns
+        if written > before:
+            raise Failure("the sync ended before the utility did: the machine was too slow for "
+                          "the tool's delay")
+        raise Failure("the sync in progress was ended with the utility")
 
     # The watch process was told to end: it ends by itself, with status 0 (its SIGTERM handling).
     def watch_gone():
