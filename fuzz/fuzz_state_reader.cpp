@@ -33,9 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         seen.insert(project);
     }
-    if (summary.projects.isEmpty() &&
-        (summary.secrets != 0 || summary.warn != 0 || summary.conflicts != 0 || summary.synced ||
-         summary.checked))
+    if (summary.projects.isEmpty() && (summary.secrets != 0 || summary.warn != 0 ||
+                                       summary.conflicts != 0 || summary.synced || summary.checked))
         std::abort();
     return 0;
 }
