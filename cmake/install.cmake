@@ -62,6 +62,17 @@ install(FILES ${QN_PACKAGING_DIR}/quillnest-bar.desktop
 install(FILES ${QN_PACKAGING_DIR}/autostart/quillnest-bar.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/quillnest-bar/autostart)
 
+# The desktop entries are checked by the freedesktop.org validator as part of the tests.
+find_program(QN_DESKTOP_FILE_VALIDATE desktop-file-validate)
+if(QN_DESKTOP_FILE_VALIDATE)
+    add_test(NAME desktop_entries
+             COMMAND ${QN_DESKTOP_FILE_VALIDATE} ${QN_PACKAGING_DIR}/quillnest-bar.desktop
+                     ${QN_PACKAGING_DIR}/autostart/quillnest-bar.desktop)
+else()
+    message(WARNING "desktop-file-validate (Debian package desktop-file-utils) was not found: the "
+                    "desktop entries go unchecked; scripts/install-deps.sh installs it")
+endif()
+
 # The icon: the SVG as drawn, and PNGs of the usual theme sizes rendered from it into the build
 # tree's share/icons, laid out as installed.
 set(QN_ICON_SVG ${QN_PACKAGING_DIR}/quillnest-bar.svg)
