@@ -10,7 +10,7 @@ packages=(
     clang libclang-rt-14-dev
     fonts-dejavu-core
     xvfb xauth trayer xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng python3
-    hyperfine
+    hyperfine time libxcb1-dev
     dpkg-dev desktop-file-utils librsvg2-bin
 )
 
