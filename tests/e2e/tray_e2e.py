@@ -120,8 +120,7 @@ def alive(pid):
 
 
 class World:
-    def __init__(self, args, name):
-        self.args = args
+    def __init__(self, args):
         self.app_path = os.path.abspath(args.app)
         self.tool_path = os.path.abspath(args.tool)
         self.app_class = os.path.basename(self.app_path)
@@ -138,7 +137,6 @@ class World:
         self.app = None
         self.app_log = None
         self.shots = 0
-        self.name = name
         self.marker = b"QUILLNEST_HOME=" + self.state.encode()
 
     def mkdir(self, name):
@@ -151,11 +149,12 @@ class World:
 
     # ---- processes
 
-    def spawn(self, argv, env=None, log_name=None, die=True):
-        out = open(self.path(log_name), "ab") if log_name else subprocess.DEVNULL
-        proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=subprocess.STDOUT,
-                                preexec_fn=die_with_parent if die else None)
+    def spawn(self, argv, env=None, log_name=None, pass_fds=()):
+        """Starts a process that this case owns and ends; its output goes to `log_name`."""
+        with open(self.path(log_name or "other.log"), "ab") as out:
+            proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=subprocess.STDOUT, pass_fds=pass_fds,
+                                    preexec_fn=die_with_parent)
         self.owned.append(proc)
         return proc
 
@@ -224,12 +223,9 @@ class World:
 
     def start_x(self):
         read_end, write_end = os.pipe()
-        proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp", "-noreset"],
-            stdin=subprocess.DEVNULL, stdout=open(self.path("xvfb.log"), "ab"),
-            stderr=subprocess.STDOUT, pass_fds=(write_end,), preexec_fn=die_with_parent)
-        self.owned.append(proc)
+        # -displayfd: the server picks a free display itself and writes its number.
+        self.spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                    "-nolisten", "tcp", "-noreset"], log_name="xvfb.log", pass_fds=(write_end,))
         os.close(write_end)
         number = b""
         with os.fdopen(read_end, "rb") as pipe:
@@ -867,7 +863,7 @@ def main():
     signal.signal(signal.SIGALRM, on_alarm)
     signal.setitimer(signal.ITIMER_REAL, args.deadline)
 
-    world = World(args, args.case)
+    world = World(args)
     try:
         CASES[args.case](world)
         print(f"PASS {args.case} (screenshots in {world.dir})")
