@@ -8,7 +8,7 @@ dot in screenshots taken with ImageMagick's `import`, and menu lines read back w
 Screenshots and logs stay in the case's work directory for a human to look at.
 
 Usage: tray_e2e.py CASE --app PATH --tool PATH --workdir DIR
-CASE is one of: tray, show-menu, live-refresh, commands, quit-shortcut.
+CASE is one of: tray, show-menu, live-refresh, commands, quit-shortcut, terminate-signal.
 Exit status: 0 passed, 1 failed, 77 skipped (a program the test needs is not installed).
 
 Every process the case starts is ended on the way out, also on failure, on SIGTERM/SIGINT and on
@@ -823,12 +823,33 @@ def case_quit_shortcut(world):
     wait_app_end(world, "Ctrl+Q in the open menu", timeout=10)
 
 
+def case_terminate_signal(world):
+    """SIGTERM, as a session ending sends it, ends the utility as "Quit" does: the watch process
+    is told to end too."""
+    alpha = world.project("alpha")
+    world.tool("init", alpha, "--sync")
+    world.start_x()
+    world.start_app()
+    world.wait_dot("green", 30)
+    menu = world.open_menu()
+    world.key("Down", "Down", "Down")
+    world.expect_rows(menu, {6: re.compile(r"Watch for changes$")}, "watch-highlighted",
+                      highlight=6)
+    world.key("Return")
+    world.wait_menu_closed()
+    watch_pid = wait_until("the watch process", lambda: runs_of(world, "watch"), 10)[0][0]
+    world.app.send_signal(signal.SIGTERM)
+    wait_app_end(world, "SIGTERM", timeout=10)
+    wait_until("the watch process to end", lambda: world.reap(watch_pid), 10)
+
+
 CASES = {
     "tray": case_tray,
     "show-menu": case_show_menu,
     "live-refresh": case_live_refresh,
     "commands": case_commands,
     "quit-shortcut": case_quit_shortcut,
+    "terminate-signal": case_terminate_signal,
 }
 
 
