@@ -7,6 +7,7 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace quillnest {
 namespace {
@@ -26,9 +27,16 @@ struct Difference {
 // 1 hour 59 minutes is 1 hour. Nothing but milliseconds left gives 0 seconds.
 Difference largestComponent(UDate earlier, UDate later) {
     UErrorCode status = U_ZERO_ERROR;
-    icu::GregorianCalendar calendar(*icu::TimeZone::getGMT(), status);
-    if (U_FAILURE(status))
+    // Made once per thread: building a calendar costs more than the reckoning itself. Every call
+    // sets its time before use, and nothing else of it ever changes.
+    thread_local const std::unique_ptr<icu::GregorianCalendar> cached = [] {
+        UErrorCode made = U_ZERO_ERROR;
+        auto calendar = std::make_unique<icu::GregorianCalendar>(*icu::TimeZone::getGMT(), made);
+        return U_SUCCESS(made) ? std::move(calendar) : nullptr;
+    }();
+    if (!cached)
         return {};
+    icu::GregorianCalendar& calendar = *cached;
     // Lenient (the default): instants beyond the calendar's range are clamped to it.
     calendar.setTime(earlier, status);
     static constexpr struct {
@@ -51,6 +59,24 @@ Difference largestComponent(UDate earlier, UDate later) {
     return {};
 }
 
+// The formatter of one language, made once per thread (its construction loads the locale's data
+// and is the costly part of wording a date); null when ICU cannot make it. Formatting is const.
+const icu::RelativeDateTimeFormatter* formatterFor(bool ru) {
+    using Formatter = std::unique_ptr<icu::RelativeDateTimeFormatter>;
+    auto make = [](const char* language) -> Formatter {
+        UErrorCode status = U_ZERO_ERROR;
+        auto formatter = std::make_unique<icu::RelativeDateTimeFormatter>(
+            icu::Locale(language), nullptr, UDAT_STYLE_LONG, UDISPCTX_CAPITALIZATION_NONE, status);
+        return U_SUCCESS(status) ? std::move(formatter) : nullptr;
+    };
+    if (ru) {
+        thread_local const Formatter russian = make("ru");
+        return russian.get();
+    }
+    thread_local const Formatter english = make("en");
+    return english.get();
+}
+
 } // namespace
 
 QString when(const std::optional<QDateTime>& date, bool ru, const QDateTime& now) {
@@ -62,16 +88,15 @@ QString when(const std::optional<QDateTime>& date, bool ru, const QDateTime& now
     const qint64 dateMs = std::min(date->toMSecsSinceEpoch(), nowMs);
     const Difference d = largestComponent(static_cast<UDate>(dateMs), static_cast<UDate>(nowMs));
 
-    UErrorCode status = U_ZERO_ERROR;
-    icu::RelativeDateTimeFormatter formatter(icu::Locale(ru ? "ru" : "en"), nullptr,
-                                             UDAT_STYLE_LONG, UDISPCTX_CAPITALIZATION_NONE, status);
-    if (U_FAILURE(status))
+    const icu::RelativeDateTimeFormatter* formatter = formatterFor(ru);
+    if (!formatter)
         return {};
     // A past date is a negative offset ("5 minutes ago"); no difference at all is +0, which the
     // formatter words as a future ("in 0 seconds").
     const double offset = d.count == 0 ? 0.0 : -static_cast<double>(d.count);
+    UErrorCode status = U_ZERO_ERROR;
     icu::UnicodeString text;
-    formatter.formatNumeric(offset, d.unit, text, status);
+    formatter->formatNumeric(offset, d.unit, text, status);
     if (U_FAILURE(status))
         return {};
     return fromIcu(text);
