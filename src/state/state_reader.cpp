@@ -3,6 +3,8 @@
 #include "app/settings.h"
 #include "state/rfc3339.h"
 
+#include <QCborMap>
+#include <QCborValue>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -93,17 +96,59 @@ QByteArray withUnrepresentableNumbersAsNull(QByteArray json) {
     return json;
 }
 
-std::int64_t saturatingAdd(std::int64_t total, std::int64_t value) {
-    std::int64_t sum;
-    if (__builtin_add_overflow(total, value, &sum))
-        return value > 0 ? std::numeric_limits<std::int64_t>::max()
-                         : std::numeric_limits<std::int64_t>::min();
-    return sum;
+// A running total kept exactly: 128 bits hold any sum of 2^64 counts. It is clamped to the 64-bit
+// range once, at the end, so the result is the true total whenever that fits, and never depends on
+// the order of the counts.
+class Total {
+public:
+    void add(std::int64_t count) { sum_ += count; }
+    std::int64_t clamped() const {
+        constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+        constexpr std::int64_t min = std::numeric_limits<std::int64_t>::min();
+        return sum_ > max ? max : sum_ < min ? min : std::int64_t(sum_);
+    }
+
+private:
+    __int128 sum_ = 0;
+};
+
+// Entries are read as QCborMap, which shares the parsed storage with QJsonObject: its lookup by a
+// Latin-1 key only tests equality and costs far less than QJsonObject's ordered search. Values are
+// read in place as QCborValueConstRef; the public countValue and later go through QCborValue.
+
+// A count: an integer, or a double whose value is integral and inside the 64-bit range. The parser
+// keeps integer literals that fit in 64 bits exactly; others (2.0, 1e2, integers beyond 64 bits)
+// are doubles and count by the double's value.
+template<typename Value> std::optional<std::int64_t> countOf(const Value& raw) {
+    if (raw.isInteger())
+        return raw.toInteger();
+    if (!raw.isDouble())
+        return std::nullopt;
+    const double value = raw.toDouble();
+    if (value >= -0x1p63 && value < 0x1p63 && value == std::trunc(value))
+        return std::int64_t(value);
+    return std::nullopt;
 }
 
-void addCount(std::int64_t& total, const QJsonValue& raw) {
-    if (const std::optional<std::int64_t> value = countValue(raw))
-        total = saturatingAdd(total, *value);
+// The later of two instants; equal instants keep `soFar`.
+Seconds laterOf(Seconds soFar, Seconds found) {
+    return found && (!soFar || *found > *soFar) ? found : soFar;
+}
+
+// The date a value stands for: a string in RFC 3339 form.
+template<typename Value> Seconds dateOf(const Value& raw) {
+    return raw.isString() ? parseRfc3339Seconds(raw.toString()) : std::nullopt;
+}
+
+// The count under `key`; 0 when absent or not counting, which adds nothing.
+std::int64_t countIn(const QCborMap& entry, QLatin1StringView key) {
+    const auto it = entry.constFind(key);
+    return it == entry.constEnd() ? 0 : countOf(it.value()).value_or(0);
+}
+
+Seconds dateIn(const QCborMap& entry, QLatin1StringView key) {
+    const auto it = entry.constFind(key);
+    return it == entry.constEnd() ? std::nullopt : dateOf(it.value());
 }
 
 std::optional<QDateTime> toDateTime(Seconds seconds) {
@@ -134,52 +179,76 @@ int compareScalars(QStringView a, QStringView b) {
     return rank(ia->unicode()) - rank(ib->unicode());
 }
 
-struct Project {
+// A key with what ordering it needs.
+struct SortKey {
     QString key;
-    QString normalized;  // the key in NFC, empty when the key is already (and cheaply known to be)
-    bool beyondBmpOrder; // some code unit of the compared text is a surrogate or above
-    QJsonValue entry;
-
-    QStringView sortKey() const { return normalized.isNull() ? QStringView(key) : normalized; }
+    QString normalized;  // the key in NFC
+    bool beyondBmpOrder; // the normalized key holds a surrogate or a unit above it
 };
 
-bool ascending(const Project& a, const Project& b) {
-    int order;
-    if (!a.beyondBmpOrder && !b.beyondBmpOrder)
-        order = a.sortKey().compare(b.sortKey());
-    else
-        order = compareScalars(a.sortKey(), b.sortKey());
+bool ascending(const SortKey& a, const SortKey& b) {
+    const int order = a.beyondBmpOrder || b.beyondBmpOrder
+                          ? compareScalars(a.normalized, b.normalized)
+                          : QStringView(a.normalized).compare(b.normalized);
     // Canonically equal keys are still different paths: their own scalar values decide.
     return order != 0 ? order < 0 : compareScalars(a.key, b.key) < 0;
+}
+
+// Sorts paths in ascending order of Unicode scalar values after canonical composition. When every
+// code unit is below U+0300 (plain ASCII paths and most Latin ones), each path is its own NFC and
+// UTF-16 order is scalar order, so plain comparison does.
+void sortPaths(QStringList& paths, bool allBelowCombining) {
+    if (allBelowCombining) {
+        if (!std::is_sorted(paths.begin(), paths.end()))
+            std::sort(paths.begin(), paths.end());
+        return;
+    }
+    std::vector<SortKey> keys;
+    keys.reserve(size_t(paths.size()));
+    for (QString& path : paths) {
+        QString normalized = path.normalized(QString::NormalizationForm_C);
+        const bool beyond = !allBelow(normalized, firstSurrogate);
+        keys.push_back({std::move(path), std::move(normalized), beyond});
+    }
+    std::sort(keys.begin(), keys.end(), ascending);
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        paths[i] = std::move(keys[size_t(i)].key);
+}
+
+bool existsEncoded(const char* path) {
+    struct stat info;
+    return ::stat(path, &info) == 0;
 }
 
 } // namespace
 
 bool pathExists(const QString& path) {
-    if (path.isEmpty() || path.contains(QChar(u'\0')) || !QStringView(path).isValidUtf16())
+    if (path.isEmpty())
         return false;
-    struct stat info;
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0;
+    // Project paths are nearly always short and ASCII: those are encoded on the stack.
+    char ascii[512];
+    const char16_t* units = QStringView(path).utf16();
+    const qsizetype size = path.size();
+    if (size < qsizetype(sizeof ascii)) {
+        qsizetype i = 0;
+        for (; i < size && units[i] != 0 && units[i] < 0x80; ++i)
+            ascii[i] = char(units[i]);
+        if (i == size) {
+            ascii[size] = '\0';
+            return existsEncoded(ascii);
+        }
+    }
+    if (path.contains(QChar(u'\0')) || !QStringView(path).isValidUtf16())
+        return false;
+    return existsEncoded(QFile::encodeName(path).constData());
 }
 
 std::optional<std::int64_t> countValue(const QJsonValue& raw) {
-    if (!raw.isDouble())
-        return std::nullopt;
-    // QJsonValue keeps integer literals that fit in 64 bits exactly and converts other numbers only
-    // when the double is integral and inside the range; the default marks failure except for 0.
-    const qint64 value = raw.toInteger(0);
-    if (value != 0 || raw.toDouble() == 0)
-        return value;
-    return std::nullopt;
+    return countOf(QCborValue::fromJsonValue(raw));
 }
 
 std::optional<std::int64_t> later(std::optional<std::int64_t> soFar, const QJsonValue& raw) {
-    if (!raw.isString())
-        return soFar;
-    const std::optional<std::int64_t> found = parseRfc3339Seconds(raw.toString());
-    if (found && (!soFar || *found > *soFar))
-        return found;
-    return soFar;
+    return laterOf(soFar, dateOf(QCborValue::fromJsonValue(raw)));
 }
 
 Summary summarize(const QByteArray& json, bool (*exists)(const QString& path)) {
@@ -194,33 +263,33 @@ Summary summarize(const QByteArray& json, bool (*exists)(const QString& path)) {
         return {};
     const QJsonObject projectsObject = projectsValue.toObject();
 
-    std::vector<Project> projects;
-    projects.reserve(size_t(projectsObject.size()));
-    for (auto it = projectsObject.constBegin(); it != projectsObject.constEnd(); ++it) {
-        Project project{it.key(), QString(), false, it.value()};
-        if (!allBelow(project.key, firstCombining)) {
-            project.normalized = project.key.normalized(QString::NormalizationForm_C);
-            project.beyondBmpOrder = !allBelow(project.normalized, firstSurrogate);
-        }
-        projects.push_back(std::move(project));
-    }
-    if (!std::is_sorted(projects.begin(), projects.end(), ascending))
-        std::sort(projects.begin(), projects.end(), ascending);
-
     Summary summary;
+    Total secrets;
+    Total warn;
+    Total conflicts;
     Seconds synced;
     Seconds checked;
-    for (const Project& project : projects) {
-        if (!project.entry.isObject() || !exists(project.key))
+    bool allBelowCombining = true;
+    for (auto it = projectsObject.constBegin(), end = projectsObject.constEnd(); it != end; ++it) {
+        const QJsonValueConstRef value = it.value();
+        if (!value.isObject())
             continue;
-        const QJsonObject entry = project.entry.toObject();
-        summary.projects.append(project.key);
-        addCount(summary.secrets, entry.value(QLatin1StringView("secrets")));
-        addCount(summary.warn, entry.value(QLatin1StringView("warn")));
-        addCount(summary.conflicts, entry.value(QLatin1StringView("conflicts")));
-        synced = later(synced, entry.value(QLatin1StringView("synced")));
-        checked = later(checked, entry.value(QLatin1StringView("checked")));
+        QString key = it.key();
+        if (!exists(key))
+            continue;
+        const QCborMap entry = QCborMap::fromJsonObject(value.toObject());
+        secrets.add(countIn(entry, QLatin1StringView("secrets")));
+        warn.add(countIn(entry, QLatin1StringView("warn")));
+        conflicts.add(countIn(entry, QLatin1StringView("conflicts")));
+        synced = laterOf(synced, dateIn(entry, QLatin1StringView("synced")));
+        checked = laterOf(checked, dateIn(entry, QLatin1StringView("checked")));
+        allBelowCombining = allBelowCombining && allBelow(key, firstCombining);
+        summary.projects.append(std::move(key));
     }
+    sortPaths(summary.projects, allBelowCombining);
+    summary.secrets = secrets.clamped();
+    summary.warn = warn.clamped();
+    summary.conflicts = conflicts.clamped();
     summary.synced = toDateTime(synced);
     summary.checked = toDateTime(checked);
     return summary;

@@ -34,9 +34,9 @@ Summary readState();
 // symbolic link to one) is read, so a FIFO or device in its place cannot block or flood the caller.
 Summary readStateIn(const QString& dir);
 // Condenses the bytes of a state file. `exists` tells whether a project path exists on disk; it is
-// asked only for keys whose entry is an object. Projects are listed in ascending order of Unicode
-// scalar values after canonical composition (NFC). Counts are added in that order and each total
-// saturates at the 64-bit limits instead of overflowing.
+// asked once for each key whose entry is an object. Projects are listed in ascending order of
+// Unicode scalar values after canonical composition (NFC). Each total is the exact sum of the
+// counts clamped to the 64-bit range, so it never overflows and does not depend on the order.
 Summary summarize(const QByteArray& json, bool (*exists)(const QString& path));
 
 // Whether a file or directory exists at `path` (symbolic links followed), the path taken as it is,

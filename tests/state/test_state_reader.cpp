@@ -129,11 +129,16 @@ void TestStateReader::summarize_data() {
     row("totals saturate downwards",
         R"({"projects":{"/p/a":{"warn":-9223372036854775808},"/p/b":{"warn":-1}}})",
         {u"/p/a"_qs, u"/p/b"_qs}, 0, min);
-    row("saturation happens per addition, in key order",
+    row("the true total when it fits, whatever the order",
         R"({"projects":{"/p/a":{"conflicts":9223372036854775807},"/p/b":{"conflicts":1},
-                        "/p/c":{"conflicts":-1}}})",
-        {u"/p/a"_qs, u"/p/b"_qs, u"/p/c"_qs}, 0, 0, max - 1);
-
+                        "/p/c":{"conflicts":-1},"/p/d":{"conflicts":9223372036854775807},
+                        "/p/e":{"conflicts":-9223372036854775807}}})",
+        {u"/p/a"_qs, u"/p/b"_qs, u"/p/c"_qs, u"/p/d"_qs, u"/p/e"_qs}, 0, 0, max);
+    row("integral values of every form",
+        R"({"projects":{"/p/a":{"secrets":2.0,"warn":-0,"conflicts":1e2},
+                        "/p/b":{"secrets":-0.0,"warn":0.25e1,"conflicts":9223372036854775808},
+                        "/p/c":{"secrets":true,"warn":"4","conflicts":-9223372036854775808}}})",
+        {u"/p/a"_qs, u"/p/b"_qs, u"/p/c"_qs}, 2, 0, 100 + min);
     // Order of projects.
     row("ascending by code point, capitals first",
         R"({"projects":{"/p/b":{},"/p/a":{},"/p/A":{}}})", {u"/p/A"_qs, u"/p/a"_qs, u"/p/b"_qs});
