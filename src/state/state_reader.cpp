@@ -27,8 +27,13 @@ namespace {
 
 using Seconds = std::optional<std::int64_t>;
 
-// The whole content of the regular file at `path`, or nothing when it is missing, unreadable or not
-// a regular file. Reads until end of file, so a file that grows while being read is taken whole.
+// Far above any state file the tool writes (a thousand projects take well under a megabyte). A
+// larger file, even a sparse one that costs nothing on disk, would have to be held in memory whole.
+constexpr qsizetype maxStateFileSize = qsizetype(256) << 20;
+
+// The whole content of the regular file at `path`, or nothing when it is missing, unreadable, not
+// a regular file or larger than maxStateFileSize. Reads until end of file, so a file that grows
+// while being read is taken whole as long as it stays within that size.
 std::optional<QByteArray> readRegularFile(const QByteArray& path) {
     if (path.isEmpty() || path.contains('\0'))
         return std::nullopt;
@@ -36,7 +41,7 @@ std::optional<QByteArray> readRegularFile(const QByteArray& path) {
     if (fd < 0)
         return std::nullopt;
     struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxStateFileSize) {
         ::close(fd);
         return std::nullopt;
     }
@@ -44,8 +49,13 @@ std::optional<QByteArray> readRegularFile(const QByteArray& path) {
     bytes.resize(qsizetype(info.st_size) + 1); // one spare byte shows end of file in one read
     qsizetype used = 0;
     for (;;) {
-        if (used == bytes.size())
-            bytes.resize(bytes.size() * 2);
+        if (used == bytes.size()) {
+            if (used > maxStateFileSize) {
+                ::close(fd);
+                return std::nullopt;
+            }
+            bytes.resize(std::min(bytes.size() * 2, maxStateFileSize + 1));
+        }
         const ssize_t n = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
         if (n < 0 && errno == EINTR)
             continue;
@@ -72,10 +82,13 @@ QByteArray withUnrepresentableNumbersAsNull(QByteArray json) {
     for (char* p = begin; p < end;) {
         const char c = *p;
         if (c == '"') {
+            // Up to the closing quote, never past the end (a text may stop right after a
+            // backslash or inside a string).
             for (++p; p < end && *p != '"'; ++p)
-                if (*p == '\\')
-                    ++p;
-            ++p;
+                if (*p == '\\' && ++p == end)
+                    break;
+            if (p < end)
+                ++p;
         } else if (c == '-' || c == '.' || (c >= '0' && c <= '9')) {
             char* q = p;
             while (q < end && (*q == '-' || *q == '+' || *q == '.' || *q == 'e' || *q == 'E' ||

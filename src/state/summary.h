@@ -32,6 +32,7 @@ struct Summary {
 Summary readState();
 // Reads dir + "/state.json"; the directory is joined as plain text. Only a regular file (or a
 // symbolic link to one) is read, so a FIFO or device in its place cannot block or flood the caller.
+// A file larger than 256 MiB, far beyond any the tool writes, gives the empty summary unread.
 Summary readStateIn(const QString& dir);
 // Condenses the bytes of a state file. `exists` tells whether a project path exists on disk; it is
 // asked once for each key whose entry is an object. Projects are listed in ascending order of
