@@ -199,8 +199,6 @@ void TestStateReader::countValue_data() {
     QTest::addColumn<qint64>("value");
 
     QTest::newRow("integer") << QByteArray("3") << true << qint64(3);
-    QTest::newRow("negative") << QByteArray("-3") << true << qint64(-3);
-    QTest::newRow("zero") << QByteArray("0") << true << qint64(0);
     QTest::newRow("negative zero") << QByteArray("-0") << true << qint64(0);
     QTest::newRow("negative zero as fraction") << QByteArray("-0.0") << true << qint64(0);
     QTest::newRow("integral fraction") << QByteArray("2.0") << true << qint64(2);
@@ -213,15 +211,10 @@ void TestStateReader::countValue_data() {
                               << std::numeric_limits<qint64>::min();
     QTest::newRow("one past largest") << QByteArray("9223372036854775808") << false << qint64(0);
     QTest::newRow("huge") << QByteArray("99999999999999999999") << false << qint64(0);
-    QTest::newRow("huge negative") << QByteArray("-99999999999999999999") << false << qint64(0);
     QTest::newRow("fraction") << QByteArray("2.5") << false << qint64(0);
-    QTest::newRow("small fraction") << QByteArray("0.1") << false << qint64(0);
     QTest::newRow("string") << QByteArray("\"3\"") << false << qint64(0);
     QTest::newRow("true") << QByteArray("true") << false << qint64(0);
-    QTest::newRow("false") << QByteArray("false") << false << qint64(0);
     QTest::newRow("null") << QByteArray("null") << false << qint64(0);
-    QTest::newRow("array") << QByteArray("[1]") << false << qint64(0);
-    QTest::newRow("object") << QByteArray("{\"a\":1}") << false << qint64(0);
 }
 
 void TestStateReader::countValue() {
