@@ -1,6 +1,7 @@
 // Start-up: the language and the state directory, the application, the one App, the event loop.
 #include "app/app.h"
 #include "app/settings.h"
+#include "platform/quit_on_signal.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
     // A tray-only application: closing the folder chooser must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::setQuitLockEnabled(false);
+    quitOnTerminationSignals();
 
     App delegate;
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,

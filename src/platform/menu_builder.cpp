@@ -1,6 +1,7 @@
 #include "platform/menu_builder.h"
 
 #include <QAction>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 
@@ -65,6 +66,18 @@ void populateMenu(QMenu* menu, const Menu& items,
                              [pick, what, represented] { pick(what, represented); });
         }
     }
+}
+
+QAction* actionForShortcut(const QMenu* menu, const QKeyEvent& key) {
+    if (key.modifiers() == Qt::NoModifier || key.modifiers() == Qt::ShiftModifier)
+        return nullptr; // plain keys belong to the menu's own navigation
+    const QKeySequence pressed(key.keyCombination());
+    for (QAction* action : menu->actions()) {
+        if (action->isEnabled() && action->isVisible() && !action->shortcut().isEmpty() &&
+            action->shortcut() == pressed)
+            return action;
+    }
+    return nullptr;
 }
 
 } // namespace quillnest

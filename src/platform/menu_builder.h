@@ -7,6 +7,8 @@
 
 #include <functional>
 
+class QAction;
+class QKeyEvent;
 class QMenu;
 
 namespace quillnest {
@@ -21,5 +23,10 @@ QString plainToolTip(const QString& text);
 // user triggers an item that has an action.
 void populateMenu(QMenu* menu, const Menu& items,
                   const std::function<void(Action, const QString&)>& pick);
+
+// The enabled action of `menu` whose shortcut is the pressed key, or null. Qt matches shortcuts
+// only through a window the action belongs to, which a tray's context menu never is, so the open
+// menu has to look its shortcuts up itself.
+QAction* actionForShortcut(const QMenu* menu, const QKeyEvent& key);
 
 } // namespace quillnest

@@ -2,7 +2,9 @@
 
 #include "platform/menu_builder.h"
 
+#include <QAction>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -15,6 +17,7 @@ constexpr int trayPollMs = 2000;
 } // namespace
 
 StatusItem::StatusItem(QObject* parent) : QObject(parent), qmenu_(std::make_unique<QMenu>()) {
+    qmenu_->installEventFilter(this);
     connect(qmenu_.get(), &QMenu::aboutToShow, this, [this] { menuOpen_ = true; });
     connect(qmenu_.get(), &QMenu::aboutToHide, this, [this] {
         menuOpen_ = false;
@@ -60,6 +63,18 @@ void StatusItem::applyMenu() {
     populateMenu(qmenu_.get(), *menu_, [this](Action action, const QString& represented) {
         Q_EMIT activated(action, represented);
     });
+}
+
+// The shortcuts shown in the open menu (Ctrl+S, Ctrl+R, Ctrl+Q) work as a menu-bar menu's do.
+bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qmenu_.get() && event->type() == QEvent::KeyPress) {
+        if (QAction* action = actionForShortcut(qmenu_.get(), *static_cast<QKeyEvent*>(event))) {
+            qmenu_->hide();
+            action->trigger();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void StatusItem::popUp() {

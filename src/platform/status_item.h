@@ -46,6 +46,9 @@ public:
     // place is unknown.
     void popUp();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 Q_SIGNALS:
     // The user picked an item; `represented` is the project path of a project item.
     void activated(quillnest::Action action, const QString& represented);

@@ -1,6 +1,7 @@
 #include "platform/menu_builder.h"
 
 #include <QAction>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPointer>
 #include <QTest>
@@ -27,6 +28,8 @@ private Q_SLOTS:
     void textsShowAsWritten_data();
     void textsShowAsWritten();
     void shortcutsAndCheckMark();
+    void shortcutsOfTheOpenMenu_data();
+    void shortcutsOfTheOpenMenu();
     void pickingReportsActionAndPath();
     void rebuildingDropsOldSubmenus();
 };
@@ -104,6 +107,37 @@ void TestMenuBuilder::shortcutsAndCheckMark() {
     QVERIFY(!actions[1]->isCheckable());
     QCOMPARE(actions[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
     QCOMPARE(actions[2]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+void TestMenuBuilder::shortcutsOfTheOpenMenu_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("found"); // title of the action, or empty
+    QTest::newRow("Ctrl+Q") << int(Qt::Key_Q) << int(Qt::ControlModifier) << QStringLiteral("Quit");
+    QTest::newRow("Ctrl+S while busy") << int(Qt::Key_S) << int(Qt::ControlModifier) << QString();
+    QTest::newRow("Ctrl+R") << int(Qt::Key_R) << int(Qt::ControlModifier)
+                            << QStringLiteral("Check");
+    QTest::newRow("plain q navigates") << int(Qt::Key_Q) << int(Qt::NoModifier) << QString();
+    QTest::newRow("Ctrl+Shift+Q") << int(Qt::Key_Q) << int(Qt::ControlModifier | Qt::ShiftModifier)
+                                  << QString();
+    QTest::newRow("Ctrl+X unknown") << int(Qt::Key_X) << int(Qt::ControlModifier) << QString();
+}
+
+void TestMenuBuilder::shortcutsOfTheOpenMenu() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, found);
+    MenuItem sync = item(QStringLiteral("Syncing…")); // no action while a sync runs
+    sync.key = QStringLiteral("s");
+    MenuItem check = item(QStringLiteral("Check"), Action::CheckNow);
+    check.key = QStringLiteral("r");
+    MenuItem quit = item(QStringLiteral("Quit"), Action::Quit);
+    quit.key = QStringLiteral("q");
+    QMenu menu;
+    populateMenu(&menu, {sync, check, quit}, [](Action, const QString&) {});
+    const QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers));
+    QAction* action = actionForShortcut(&menu, press);
+    QCOMPARE(action ? action->text() : QString(), found);
 }
 
 void TestMenuBuilder::pickingReportsActionAndPath() {
