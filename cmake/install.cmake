@@ -23,33 +23,6 @@ if(APPLE)
         MACOSX_BUNDLE_BUNDLE_VERSION ${PROJECT_VERSION}
         MACOSX_BUNDLE_SHORT_VERSION_STRING ${PROJECT_VERSION})
 
-    # The bundle is built for 64-bit Arm and macOS 27.0 unless the configure line names other values
-    # (-DCMAKE_OSX_ARCHITECTURES=..., -DCMAKE_OSX_DEPLOYMENT_TARGET=...). Set here, after the
-    # targets exist, the variables would reach none of them; so the choice is applied to every
-    # compiled target once the whole tree has been read.
-    set(QN_OSX_ARCHITECTURES arm64)
-    if(CMAKE_OSX_ARCHITECTURES)
-        set(QN_OSX_ARCHITECTURES ${CMAKE_OSX_ARCHITECTURES})
-    endif()
-    function(qn_apple_targets dir)
-        get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
-        foreach(target IN LISTS targets)
-            get_target_property(type ${target} TYPE)
-            if(type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|SHARED_LIBRARY|MODULE_LIBRARY|OBJECT_LIBRARY)$")
-                set_property(TARGET ${target} PROPERTY OSX_ARCHITECTURES ${QN_OSX_ARCHITECTURES})
-                if(NOT CMAKE_OSX_DEPLOYMENT_TARGET)
-                    target_compile_options(${target} PRIVATE -mmacosx-version-min=27.0)
-                    target_link_options(${target} PRIVATE -mmacosx-version-min=27.0)
-                endif()
-            endif()
-        endforeach()
-        get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
-        foreach(subdir IN LISTS subdirs)
-            qn_apple_targets(${subdir})
-        endforeach()
-    endfunction()
-    cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL qn_apple_targets ${PROJECT_SOURCE_DIR})
-
     install(TARGETS quillnest-bar BUNDLE DESTINATION .)
     return()
 endif()
