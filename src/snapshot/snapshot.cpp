@@ -3,15 +3,18 @@
 #include "snapshot/snapshot_layout.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QPainter>
 #include <QPixmap>
-#include <QSaveFile>
+#include <QRandomGenerator>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace quillnest {
@@ -81,6 +84,58 @@ void drawIcon(QPainter& painter, const QIcon& icon, const QRectF& rect, qreal dp
 // smaller files; higher levels only cost time.
 constexpr int kPngQuality = 60;
 
+// The file a write to `path` lands in: symbolic links followed to their final target (which need
+// not exist yet), so that replacing the picture keeps the link.
+QString finalPath(const QString& path) {
+    QFileInfo file(path);
+    for (int depth = 0; depth < 128 && file.isSymLink(); ++depth)
+        file.setFile(file.symLinkTarget());
+    return file.isSymLink() ? path : file.filePath();
+}
+
+// A new, empty file beside `target` that no one else has opened, created with the permissions of
+// any new file (0666 less the umask); an unopened file when the folder does not take one.
+void openBeside(const QString& target, QFile& file) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        file.setFileName(target + QStringLiteral(".") +
+                         QString::number(QRandomGenerator::global()->generate(), 36) +
+                         QStringLiteral(".tmp"));
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return;
+        // Only a name taken in the meantime is worth another try.
+        if (!QFileInfo::exists(file.fileName()))
+            return;
+    }
+}
+
+// Writes `image` as PNG to `path`, replacing what is there only once the whole picture has been
+// written: the bytes go to a new file beside the target, which is then renamed over it. A failed
+// encode or write removes that file and leaves the target as it was. The picture keeps the
+// permissions of the file it replaces, as with QSaveFile; unlike QSaveFile it does not wait for
+// the disk (fdatasync) before the rename: a picture lost to a power cut is simply drawn again,
+// and under disk load that wait cost more than drawing both pictures.
+void writePng(const QImage& image, const QString& path) {
+    const QString target = finalPath(path);
+    const QFileInfo existing(target);
+    if (existing.isDir() || (existing.exists() && !existing.isWritable()))
+        return;
+    QFile file;
+    openBeside(target, file);
+    if (!file.isOpen())
+        return;
+    QImageWriter writer(&file, "png");
+    writer.setQuality(kPngQuality);
+    bool written = writer.write(image) && file.flush();
+    if (written && existing.exists())
+        written = file.setPermissions(existing.permissions());
+    file.close();
+    written = written && file.error() == QFileDevice::NoError &&
+              std::rename(QFile::encodeName(file.fileName()).constData(),
+                          QFile::encodeName(target).constData()) == 0;
+    if (!written)
+        file.remove();
+}
+
 } // namespace
 
 QImage renderSnapshot(const Menu& menu, const QIcon& icon, bool dark) {
@@ -141,18 +196,7 @@ void snapshot(const Menu& menu, const QIcon& icon, const QString& path, bool dar
     const QImage image = renderSnapshot(menu, icon, dark);
     if (image.isNull())
         return;
-    // QSaveFile writes beside the target and renames on commit, so a failed encode or write
-    // leaves whatever was at the path before, and never a truncated picture.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    QImageWriter writer(&file, "png");
-    writer.setQuality(kPngQuality);
-    if (!writer.write(image)) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit();
+    writePng(image, path);
 }
 
 } // namespace quillnest
