@@ -1,18 +1,24 @@
 // Fuzz target of the state reader fed the raw bytes of a state file.
 //
 // Project paths "exist" by a fixed rule of their text, so the existence filter takes both branches
-// without touching the disk. Besides the sanitizers' own checks, every summary must be a
-// deterministic function of the bytes and list each project once, all of them existing.
+// without touching the disk. Besides the sanitizers' own checks, every summary is compared with a
+// plain reading of the same document through QJsonObject alone: the same projects in ascending
+// order of scalar values after NFC, the same clamped totals and the same latest dates.
 
+#include "state/rfc3339.h"
 #include "state/summary.h"
 
 #include <QByteArray>
-#include <QSet>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
+#include <optional>
 
 namespace {
 
@@ -20,21 +26,102 @@ bool fakeExists(const QString& path) {
     return path.size() % 3 != 1;
 }
 
+void check(bool condition) {
+    if (!condition)
+        std::abort();
+}
+
+// A count as QJsonValue alone sees it: toInteger() falls back to its default for anything that is
+// not an integral number inside the 64-bit range, so two different defaults reveal that case.
+std::optional<std::int64_t> plainCount(const QJsonValue& value) {
+    if (!value.isDouble())
+        return std::nullopt;
+    const qint64 a = value.toInteger(0);
+    const qint64 b = value.toInteger(1);
+    return a == b ? std::optional<std::int64_t>(a) : std::nullopt;
+}
+
+std::int64_t clamp(__int128 sum) {
+    constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t min = std::numeric_limits<std::int64_t>::min();
+    return sum > max ? max : sum < min ? min : std::int64_t(sum);
+}
+
+bool scalarOrder(const QString& a, const QString& b) {
+    const QList<uint> na = a.normalized(QString::NormalizationForm_C).toUcs4();
+    const QList<uint> nb = b.normalized(QString::NormalizationForm_C).toUcs4();
+    if (na != nb)
+        return std::lexicographical_compare(na.begin(), na.end(), nb.begin(), nb.end());
+    const QList<uint> ua = a.toUcs4();
+    const QList<uint> ub = b.toUcs4();
+    return std::lexicographical_compare(ua.begin(), ua.end(), ub.begin(), ub.end());
+}
+
+// The summary read without the reader's shortcuts; nothing when the text needs the reader's own
+// treatment of numbers beyond the range of a double.
+std::optional<quillnest::Summary> plainSummary(const QByteArray& bytes) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error == QJsonParseError::IllegalNumber)
+        return std::nullopt;
+    quillnest::Summary summary;
+    if (error.error != QJsonParseError::NoError || !document.isObject() ||
+        !document.object().value(QLatin1StringView("projects")).isObject())
+        return summary;
+    const QJsonObject projects = document.object().value(QLatin1StringView("projects")).toObject();
+    __int128 secrets = 0, warn = 0, conflicts = 0;
+    std::optional<std::int64_t> synced, checked;
+    for (auto it = projects.begin(); it != projects.end(); ++it) {
+        if (!it.value().isObject() || !fakeExists(it.key()))
+            continue;
+        const QJsonObject entry = it.value().toObject();
+        summary.projects.append(it.key());
+        secrets += plainCount(entry.value(QLatin1StringView("secrets"))).value_or(0);
+        warn += plainCount(entry.value(QLatin1StringView("warn"))).value_or(0);
+        conflicts += plainCount(entry.value(QLatin1StringView("conflicts"))).value_or(0);
+        for (auto [key, latest] : {std::pair{"synced", &synced}, std::pair{"checked", &checked}}) {
+            const QJsonValue value = entry.value(QLatin1StringView(key));
+            const std::optional<std::int64_t> date =
+                value.isString() ? quillnest::parseRfc3339Seconds(value.toString()) : std::nullopt;
+            if (date && (!*latest || *date > **latest))
+                *latest = date;
+        }
+    }
+    summary.secrets = clamp(secrets);
+    summary.warn = clamp(warn);
+    summary.conflicts = clamp(conflicts);
+    if (synced)
+        summary.synced = QDateTime::fromSecsSinceEpoch(*synced, Qt::UTC);
+    if (checked)
+        summary.checked = QDateTime::fromSecsSinceEpoch(*checked, Qt::UTC);
+    return summary;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     const quillnest::Summary summary = quillnest::summarize(bytes, fakeExists);
-    if (!(quillnest::summarize(bytes, fakeExists) == summary))
-        std::abort();
-    QSet<QString> seen;
-    for (const QString& project : summary.projects) {
-        if (!fakeExists(project) || seen.contains(project))
-            std::abort();
-        seen.insert(project);
+    check(quillnest::summarize(bytes, fakeExists) == summary);
+    if (summary.projects.isEmpty())
+        check(summary == quillnest::Summary());
+
+    std::optional<quillnest::Summary> plain = plainSummary(bytes);
+    if (!plain)
+        return 0;
+    // Keys holding lone surrogates have no scalar values to order by: compare those as sets.
+    const bool validKeys =
+        std::all_of(summary.projects.begin(), summary.projects.end(),
+                    [](const QString& key) { return QStringView(key).isValidUtf16(); });
+    if (validKeys) {
+        std::stable_sort(plain->projects.begin(), plain->projects.end(), scalarOrder);
+    } else {
+        QStringList sorted = summary.projects;
+        std::sort(sorted.begin(), sorted.end());
+        std::sort(plain->projects.begin(), plain->projects.end());
+        check(sorted == plain->projects);
+        plain->projects = summary.projects;
     }
-    if (summary.projects.isEmpty() && (summary.secrets != 0 || summary.warn != 0 ||
-                                       summary.conflicts != 0 || summary.synced || summary.checked))
-        std::abort();
+    check(*plain == summary);
     return 0;
 }
