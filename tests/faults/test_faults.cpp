@@ -265,6 +265,7 @@ void TestFaults::toolFaults() {
     qputenv("MARK", QFile::encodeName(mark));
     if (!script.isEmpty()) {
         tool = writeScript(path(QStringLiteral("faulty-tool")), script);
+        QVERIFY(!tool.isEmpty());
     } else if (tool == QLatin1String("<dir>")) {
         tool = path(QStringLiteral("a-directory"));
         QVERIFY(QDir().mkpath(tool));
@@ -526,6 +527,7 @@ void TestFaults::manyRefreshesKeepTheHeapFlat() {
     const QString file = stateDir_ + QStringLiteral("/state.json");
 
     App* app = makeApp(path(QStringLiteral("unused-tool")));
+    const qint64 start = liveHeap();
     qint64 before = 0;
     for (int i = 0; i < refreshes; ++i) {
         if (i % 10 == 0)
@@ -542,8 +544,9 @@ void TestFaults::manyRefreshesKeepTheHeapFlat() {
     }
     QCoreApplication::processEvents();
     const qint64 after = liveHeap();
-    qInfo("live heap after %d refreshes: %lld bytes; after %d: %lld bytes (%+lld)", warmUp,
-          qlonglong(before), refreshes, qlonglong(after), qlonglong(after - before));
+    qInfo("live heap: %lld bytes before the first refresh, %lld after %d, %lld after %d (%+lld)",
+          qlonglong(start), qlonglong(before), warmUp, qlonglong(after), refreshes,
+          qlonglong(after - before));
     // Nine thousand refreshes that each kept a few bytes would pass this by far.
     QVERIFY2(after - before < 64 * 1024, qPrintable(QString::number(after - before)));
 }
