@@ -1,7 +1,8 @@
 // Relative wording of a past instant ("5 minutes ago", "5 минут назад") through ICU's relative
 // date formatter, numeric wording with full unit names, locale "en" or "ru".
 //
-// Stateless: each call makes its own calendar and formatter, so any thread may call it.
+// Keeps one calendar and, per language, one formatter per thread, made on first use, so any thread
+// may call it.
 #pragma once
 
 #include <QDateTime>

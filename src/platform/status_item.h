@@ -39,7 +39,8 @@ public:
     void setMenu(const Menu& menu);
     // The most recently installed description, applied or pending.
     const std::optional<Menu>& menu() const { return menu_; }
-    QMenu* qmenu() const { return qmenu_.get(); }
+    // The Qt menu, made (with the installed description applied) on first use.
+    QMenu* qmenu();
 
     bool isMenuOpen() const { return menuOpen_; }
     // Opens the menu as a click on the icon does: at the icon, or at the cursor when the icon's
