@@ -2,19 +2,15 @@
 
 #include "app/settings.h"
 #include "state/rfc3339.h"
+#include "state/state_document.h"
 
-#include <QCborMap>
 #include <QCborValue>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QJsonValue>
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -72,43 +68,6 @@ std::optional<QByteArray> readRegularFile(const QByteArray& path) {
     return bytes;
 }
 
-// A copy of `json` in which every number literal outside the range of a double (1e400, 1e-400) is
-// replaced by null padded with spaces. QJsonDocument rejects the whole text for one such literal,
-// whereas it only ever stands for a count that adds nothing, and null adds nothing too. Strings are
-// skipped; everything else is left for QJsonDocument to judge.
-QByteArray withUnrepresentableNumbersAsNull(QByteArray json) {
-    char* const begin = json.data();
-    char* const end = begin + json.size();
-    for (char* p = begin; p < end;) {
-        const char c = *p;
-        if (c == '"') {
-            // Up to the closing quote, never past the end (a text may stop right after a
-            // backslash or inside a string).
-            for (++p; p < end && *p != '"'; ++p)
-                if (*p == '\\' && ++p == end)
-                    break;
-            if (p < end)
-                ++p;
-        } else if (c == '-' || c == '.' || (c >= '0' && c <= '9')) {
-            char* q = p;
-            while (q < end && (*q == '-' || *q == '+' || *q == '.' || *q == 'e' || *q == 'E' ||
-                               (*q >= '0' && *q <= '9')))
-                ++q;
-            double value;
-            const std::from_chars_result r = std::from_chars(p, q, value);
-            // Every literal out of range has at least five characters, so "null" fits.
-            if (r.ec == std::errc::result_out_of_range && r.ptr == q && q - p >= 4) {
-                std::memcpy(p, "null", 4);
-                std::memset(p + 4, ' ', size_t(q - p - 4));
-            }
-            p = q;
-        } else {
-            ++p;
-        }
-    }
-    return json;
-}
-
 // A running total kept exactly: 128 bits hold any sum of 2^64 counts. It is clamped to the 64-bit
 // range once, at the end, so the result is the true total whenever that fits, and never depends on
 // the order of the counts.
@@ -125,13 +84,9 @@ private:
     __int128 sum_ = 0;
 };
 
-// Entries are read as QCborMap, which shares the parsed storage with QJsonObject: its lookup by a
-// Latin-1 key only tests equality and costs far less than QJsonObject's ordered search. Values are
-// read in place as QCborValueConstRef; the public countValue and later go through QCborValue.
-
-// A count: an integer, or a double whose value is integral and inside the 64-bit range. The parser
-// keeps integer literals that fit in 64 bits exactly; others (2.0, 1e2, integers beyond 64 bits)
-// are doubles and count by the double's value.
+// A count: an integer, or a double whose value is integral and inside the 64-bit range.
+// QJsonDocument keeps integer literals that fit in 64 bits exactly; others (2.0, 1e2, integers
+// beyond 64 bits) are doubles and count by the double's value.
 template<typename Value> std::optional<std::int64_t> countOf(const Value& raw) {
     if (raw.isInteger())
         return raw.toInteger();
@@ -151,17 +106,6 @@ Seconds laterOf(Seconds soFar, Seconds found) {
 // The date a value stands for: a string in RFC 3339 form.
 template<typename Value> Seconds dateOf(const Value& raw) {
     return raw.isString() ? parseRfc3339Seconds(raw.toString()) : std::nullopt;
-}
-
-// The count under `key`; 0 when absent or not counting, which adds nothing.
-std::int64_t countIn(const QCborMap& entry, QLatin1StringView key) {
-    const auto it = entry.constFind(key);
-    return it == entry.constEnd() ? 0 : countOf(it.value()).value_or(0);
-}
-
-Seconds dateIn(const QCborMap& entry, QLatin1StringView key) {
-    const auto it = entry.constFind(key);
-    return it == entry.constEnd() ? std::nullopt : dateOf(it.value());
 }
 
 std::optional<QDateTime> toDateTime(Seconds seconds) {
@@ -233,6 +177,28 @@ bool existsEncoded(const char* path) {
     return ::stat(path, &info) == 0;
 }
 
+QStringView identityOf(const StateEntry& entry) {
+    return entry.identity.isNull() ? QStringView(entry.key) : QStringView(entry.identity);
+}
+
+// The entries that stand: of several with the same identity, the last one, as in QJsonObject.
+std::vector<StateEntry> withoutRepeatedKeys(std::vector<StateEntry> entries) {
+    const auto less = [](const StateEntry& a, const StateEntry& b) {
+        return identityOf(a) < identityOf(b);
+    };
+    if (std::adjacent_find(entries.begin(), entries.end(), [&](const auto& a, const auto& b) {
+            return !less(a, b);
+        }) == entries.end())
+        return entries; // strictly ascending (a file written in key order): no key repeats
+    std::stable_sort(entries.begin(), entries.end(), less);
+    std::vector<StateEntry> kept;
+    kept.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (i + 1 == entries.size() || identityOf(entries[i]) != identityOf(entries[i + 1]))
+            kept.push_back(std::move(entries[i]));
+    return kept;
+}
+
 } // namespace
 
 bool pathExists(const QString& path) {
@@ -265,16 +231,9 @@ std::optional<std::int64_t> later(std::optional<std::int64_t> soFar, const QJson
 }
 
 Summary summarize(const QByteArray& json, bool (*exists)(const QString& path)) {
-    QJsonParseError error;
-    QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error == QJsonParseError::IllegalNumber)
-        document = QJsonDocument::fromJson(withUnrepresentableNumbersAsNull(json), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    std::optional<std::vector<StateEntry>> entries = readStateEntries(json);
+    if (!entries)
         return {};
-    const QJsonValue projectsValue = document.object().value(QLatin1StringView("projects"));
-    if (!projectsValue.isObject())
-        return {};
-    const QJsonObject projectsObject = projectsValue.toObject();
 
     Summary summary;
     Total secrets;
@@ -283,21 +242,16 @@ Summary summarize(const QByteArray& json, bool (*exists)(const QString& path)) {
     Seconds synced;
     Seconds checked;
     bool allBelowCombining = true;
-    for (auto it = projectsObject.constBegin(), end = projectsObject.constEnd(); it != end; ++it) {
-        const QJsonValueConstRef value = it.value();
-        if (!value.isObject())
+    for (StateEntry& entry : withoutRepeatedKeys(std::move(*entries))) {
+        if (!entry.isObject || !exists(entry.key))
             continue;
-        QString key = it.key();
-        if (!exists(key))
-            continue;
-        const QCborMap entry = QCborMap::fromJsonObject(value.toObject());
-        secrets.add(countIn(entry, QLatin1StringView("secrets")));
-        warn.add(countIn(entry, QLatin1StringView("warn")));
-        conflicts.add(countIn(entry, QLatin1StringView("conflicts")));
-        synced = laterOf(synced, dateIn(entry, QLatin1StringView("synced")));
-        checked = laterOf(checked, dateIn(entry, QLatin1StringView("checked")));
-        allBelowCombining = allBelowCombining && allBelow(key, firstCombining);
-        summary.projects.append(std::move(key));
+        secrets.add(entry.secrets);
+        warn.add(entry.warn);
+        conflicts.add(entry.conflicts);
+        synced = laterOf(synced, entry.synced);
+        checked = laterOf(checked, entry.checked);
+        allBelowCombining = allBelowCombining && allBelow(entry.key, firstCombining);
+        summary.projects.append(std::move(entry.key));
     }
     sortPaths(summary.projects, allBelowCombining);
     summary.secrets = secrets.clamped();
