@@ -47,8 +47,8 @@ void TestStateBadInput::oversizedFileIsNotRead() {
     QCOMPARE(readStateIn(dir.path()), Summary());
 }
 
-// Texts that hold a number beyond the range of a double go through a second pass that skips
-// strings; these end inside a string, right after a backslash or on an escaped one.
+// Texts that hold a number beyond the range of a double, which counts as nothing, and end inside a
+// string, right after a backslash or on an escaped one.
 void TestStateBadInput::textEndsInsideString_data() {
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<qint64>("warn");
