@@ -2,8 +2,10 @@
 //
 // Project paths "exist" by a fixed rule of their text, so the existence filter takes both branches
 // without touching the disk. Besides the sanitizers' own checks, every summary is compared with a
-// plain reading of the same document through QJsonObject alone: the same projects in ascending
-// order of scalar values after NFC, the same clamped totals and the same latest dates.
+// plain reading of the same document through QJsonDocument and QJsonObject alone: the same
+// projects in ascending order of scalar values after NFC, the same clamped totals and the same
+// latest dates. Numbers beyond the range of a double, which QJsonDocument refuses, are null for
+// both.
 
 #include "state/rfc3339.h"
 #include "state/summary.h"
@@ -14,9 +16,11 @@
 #include <QString>
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -57,13 +61,74 @@ bool scalarOrder(const QString& a, const QString& b) {
     return std::lexicographical_compare(ua.begin(), ua.end(), ub.begin(), ub.end());
 }
 
-// The summary read without the reader's shortcuts; nothing when the text needs the reader's own
-// treatment of numbers beyond the range of a double.
+// The end of the number QJsonDocument reads from `p`: an optional minus, "0" or a run of digits,
+// an optional fraction and exponent, each with a run of digits that may be empty.
+const char* qtNumberEnd(const char* p, const char* end) {
+    const auto digits = [&] {
+        while (p < end && *p >= '0' && *p <= '9')
+            ++p;
+    };
+    if (p < end && *p == '-')
+        ++p;
+    if (p < end && *p == '0')
+        ++p;
+    else
+        digits();
+    if (p < end && *p == '.') {
+        ++p;
+        digits();
+    }
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p < end && (*p == '+' || *p == '-'))
+            ++p;
+        digits();
+    }
+    return p;
+}
+
+// A copy of `json` in which every number QJsonDocument refuses only for being beyond the range of
+// a double (1e400, -1e-400) is replaced by null padded with spaces: the reader reads those as
+// null. Strings are skipped; everything else is left for QJsonDocument to judge.
+QByteArray withUnrepresentableNumbersAsNull(QByteArray json) {
+    char* const begin = json.data();
+    char* const end = begin + json.size();
+    for (char* p = begin; p < end;) {
+        const char c = *p;
+        if (c == '"') {
+            for (++p; p < end && *p != '"'; ++p)
+                if (*p == '\\' && ++p == end)
+                    break;
+            if (p < end)
+                ++p;
+        } else if (c == '-' || c == '.' || (c >= '0' && c <= '9')) {
+            char* q = p;
+            while (q < end && (*q == '-' || *q == '+' || *q == '.' || *q == 'e' || *q == 'E' ||
+                               (*q >= '0' && *q <= '9')))
+                ++q;
+            bool ok = false;
+            QByteArray::fromRawData(p, q - p).toDouble(&ok);
+            double value;
+            const std::from_chars_result r = std::from_chars(p, q, value);
+            if (!ok && qtNumberEnd(p, q) == q && r.ec == std::errc::result_out_of_range &&
+                r.ptr == q && q - p >= 4) {
+                std::memcpy(p, "null", 4);
+                std::memset(p + 4, ' ', size_t(q - p - 4));
+            }
+            p = q;
+        } else {
+            ++p;
+        }
+    }
+    return json;
+}
+
+// The summary read through QJsonDocument and QJsonObject alone.
 std::optional<quillnest::Summary> plainSummary(const QByteArray& bytes) {
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error == QJsonParseError::IllegalNumber)
-        return std::nullopt;
+        document = QJsonDocument::fromJson(withUnrepresentableNumbersAsNull(bytes), &error);
     quillnest::Summary summary;
     if (error.error != QJsonParseError::NoError || !document.isObject() ||
         !document.object().value(QLatin1StringView("projects")).isObject())
