@@ -34,10 +34,12 @@ Summary readState();
 // symbolic link to one) is read, so a FIFO or device in its place cannot block or flood the caller.
 // A file larger than 256 MiB, far beyond any the tool writes, gives the empty summary unread.
 Summary readStateIn(const QString& dir);
-// Condenses the bytes of a state file. `exists` tells whether a project path exists on disk; it is
-// asked once for each key whose entry is an object. Projects are listed in ascending order of
-// Unicode scalar values after canonical composition (NFC). Each total is the exact sum of the
-// counts clamped to the 64-bit range, so it never overflows and does not depend on the order.
+// Condenses the bytes of a state file, read as QJsonDocument reads JSON (of repeated keys the last
+// one stands) except that a number beyond the range of a double counts as nothing instead of
+// making the text invalid. `exists` tells whether a project path exists on disk; it is asked once
+// for each key whose entry is an object. Projects are listed in ascending order of Unicode scalar
+// values after canonical composition (NFC). Each total is the exact sum of the counts clamped to
+// the 64-bit range, so it never overflows and does not depend on the order.
 Summary summarize(const QByteArray& json, bool (*exists)(const QString& path));
 
 // Whether a file or directory exists at `path` (symbolic links followed), the path taken as it is,
