@@ -9,7 +9,7 @@
 
 #include "menu/menu_model.h"
 #include "platform/workspace.h"
-#include "tool/process_spec.h"
+#include "tool/process_description.h"
 
 #include <QObject>
 #include <QString>

@@ -13,7 +13,7 @@
 // thread. Only the hand-over between the waiter thread and the main thread is locked.
 #pragma once
 
-#include "tool/process_spec.h"
+#include "tool/process_description.h"
 
 #include <functional>
 #include <memory>

@@ -4,7 +4,7 @@
 // completion is dropped). Nothing of the child is kept: it can be neither queried nor stopped.
 #pragma once
 
-#include "tool/process_spec.h"
+#include "tool/process_description.h"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "tool/process_spec.h"
+#include "tool/process_description.h"
 
 #include "tool/cli_path.h"
 

@@ -1,4 +1,4 @@
-#include "tool/process_spec.h"
+#include "tool/process_description.h"
 
 #include <QTest>
 
@@ -111,4 +111,4 @@ void TestProcessSpec::toolSpecFollowsLanguage() {
 }
 
 QTEST_GUILESS_MAIN(TestProcessSpec)
-#include "test_process_spec.moc"
+#include "test_process_description.moc"
