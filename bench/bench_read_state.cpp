@@ -2,6 +2,7 @@
 // measured in the same run: reading the file's bytes and one stat per project path, which any
 // reader must do. Prints the time per call and the ratio to the floor for each size.
 #include "state/summary.h"
+#include "state_fixture.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -23,93 +24,32 @@
 #include <unistd.h>
 
 using namespace quillnest;
+using namespace quillnest::bench;
 
 namespace {
 
-// A state directory with `count` real project folders, each with counts and both dates.
-struct StateFixture {
-    QTemporaryDir temp;
-    std::vector<QByteArray> paths; // encoded, as the floor hands them to stat
-    QByteArray stateFile;
-
-    explicit StateFixture(int count) {
-        const QString projects = temp.filePath(QStringLiteral("code/projects"));
-        QDir().mkpath(projects);
-        QByteArray json = "{\n  \"version\": 1,\n  \"projects\": {\n";
-        for (int i = 0; i < count; ++i) {
-            const QString path = projects + QString::asprintf("/project-%05d", i);
-            QDir().mkdir(path);
-            paths.push_back(QFile::encodeName(path));
-            json += "    \"" + paths.back() + "\": {";
-            json += "\"secrets\": " + QByteArray::number(i % 3 == 0 ? 1 : 0);
-            json += ", \"warn\": " + QByteArray::number(i % 5);
-            json += ", \"conflicts\": " + QByteArray::number(i % 7 == 0 ? 1 : 0);
-            json += QByteArray(", \"synced\": \"2024-05-") + QByteArray::number(10 + i % 20) +
-                    "T10:" + QByteArray::number(10 + i % 50) + ":00Z\"";
-            json += ", \"checked\": \"2024-06-01T08:" + QByteArray::number(10 + i % 50) +
-                    ":00+02:00\"}";
-            json += i + 1 < count ? ",\n" : "\n";
-        }
-        json += "  }\n}\n";
-        stateFile = QFile::encodeName(temp.filePath(QStringLiteral("state.json")));
-        QFile file(temp.filePath(QStringLiteral("state.json")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
-            std::abort();
-    }
-};
-
-StateFixture& fixture(int count) {
-    static std::map<int, std::unique_ptr<StateFixture>> fixtures;
-    std::unique_ptr<StateFixture>& slot = fixtures[count];
-    if (!slot)
-        slot = std::make_unique<StateFixture>(count);
-    return *slot;
-}
-
-QByteArray readBytes(const char* path) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    struct stat info;
-    if (fd < 0 || ::fstat(fd, &info) != 0)
-        std::abort();
-    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
-    if (::read(fd, bytes.data(), size_t(bytes.size())) != ssize_t(bytes.size()))
-        std::abort();
-    ::close(fd);
-    return bytes;
-}
-
 void BM_Floor(benchmark::State& state) {
-    StateFixture& f = fixture(int(state.range(0)));
+    StateFixture& f = stateFixture(int(state.range(0)));
     for (auto _ : state) {
         QByteArray bytes = readBytes(f.stateFile.constData());
         benchmark::DoNotOptimize(bytes.data());
-        int existing = 0;
-        for (const QByteArray& path : f.paths) {
-            struct stat info;
-            existing += ::stat(path.constData(), &info) == 0;
-        }
-        benchmark::DoNotOptimize(existing);
+        benchmark::DoNotOptimize(existingProjects(f));
     }
 }
 
 // The floor plus QJsonDocument's parse of the bytes: what any reader built on it cannot go below.
 void BM_FloorAndParse(benchmark::State& state) {
-    StateFixture& f = fixture(int(state.range(0)));
+    StateFixture& f = stateFixture(int(state.range(0)));
     for (auto _ : state) {
         QByteArray bytes = readBytes(f.stateFile.constData());
         QJsonDocument document = QJsonDocument::fromJson(bytes);
         benchmark::DoNotOptimize(document);
-        int existing = 0;
-        for (const QByteArray& path : f.paths) {
-            struct stat info;
-            existing += ::stat(path.constData(), &info) == 0;
-        }
-        benchmark::DoNotOptimize(existing);
+        benchmark::DoNotOptimize(existingProjects(f));
     }
 }
 
 void BM_ReadState(benchmark::State& state) {
-    StateFixture& f = fixture(int(state.range(0)));
+    StateFixture& f = stateFixture(int(state.range(0)));
     const QString dir = f.temp.path();
     if (readStateIn(dir).projects.size() != qsizetype(f.paths.size()))
         std::abort();

@@ -14,6 +14,7 @@
 #include "menu/compose.h"
 #include "platform/status_item.h"
 #include "state/summary.h"
+#include "state_fixture.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -36,62 +37,15 @@
 #include <unistd.h>
 
 using namespace quillnest;
+using namespace quillnest::bench;
 
 namespace {
 
-// A state directory with `count` real project folders, each with counts and both dates.
-struct StateFixture {
-    QTemporaryDir temp;
-    std::vector<QByteArray> paths; // encoded, as the floor hands them to stat
-    QByteArray stateFile;
-
-    explicit StateFixture(int count) {
-        if (!temp.isValid())
-            std::abort();
-        const QString projects = temp.filePath(QStringLiteral("code/projects"));
-        QDir().mkpath(projects);
-        QByteArray json = "{\n  \"version\": 1,\n  \"projects\": {\n";
-        for (int i = 0; i < count; ++i) {
-            const QString path = projects + QString::asprintf("/project-%05d", i);
-            QDir().mkdir(path);
-            paths.push_back(QFile::encodeName(path));
-            json += "    \"" + paths.back() + "\": {";
-            json += "\"secrets\": 0";
-            json += ", \"warn\": " + QByteArray::number(i % 5 == 0 ? 1 : 0);
-            json += ", \"conflicts\": " + QByteArray::number(i % 7 == 0 ? 1 : 0);
-            json += ", \"synced\": \"2024-05-" + QByteArray::number(10 + i % 20) +
-                    "T10:" + QByteArray::number(10 + i % 50) + ":00Z\"";
-            json += ", \"checked\": \"2024-06-01T08:" + QByteArray::number(10 + i % 50) +
-                    ":00+02:00\"}";
-            json += i + 1 < count ? ",\n" : "\n";
-        }
-        json += "  }\n}\n";
-        stateFile = QFile::encodeName(temp.filePath(QStringLiteral("state.json")));
-        QFile file(temp.filePath(QStringLiteral("state.json")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
-            std::abort();
-    }
-};
-
+// The fixture of that size, made the state directory that App::refresh reads.
 StateFixture& fixture(int count) {
-    static std::map<int, std::unique_ptr<StateFixture>> fixtures;
-    std::unique_ptr<StateFixture>& slot = fixtures[count];
-    if (!slot)
-        slot = std::make_unique<StateFixture>(count);
-    stateDir = slot->temp.path();
-    return *slot;
-}
-
-QByteArray readBytes(const char* path) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    struct stat info;
-    if (fd < 0 || ::fstat(fd, &info) != 0)
-        std::abort();
-    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
-    if (::read(fd, bytes.data(), size_t(bytes.size())) != ssize_t(bytes.size()))
-        std::abort();
-    ::close(fd);
-    return bytes;
+    StateFixture& f = stateFixture(count);
+    stateDir = f.temp.path();
+    return f;
 }
 
 // Work the event loop would do between two refreshes (deferred deletes, posted layout requests);
@@ -106,12 +60,7 @@ void BM_Floor(benchmark::State& state) {
     for (auto _ : state) {
         QByteArray bytes = readBytes(f.stateFile.constData());
         benchmark::DoNotOptimize(bytes.data());
-        int existing = 0;
-        for (const QByteArray& path : f.paths) {
-            struct stat info;
-            existing += ::stat(path.constData(), &info) == 0;
-        }
-        benchmark::DoNotOptimize(existing);
+        benchmark::DoNotOptimize(existingProjects(f));
     }
 }
 
