@@ -1,3 +1,4 @@
+#include "menu_items.h"
 #include "snapshot/snapshot.h"
 
 #include <QApplication>
@@ -13,19 +14,6 @@ using namespace quillnest;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-MenuItem item(const QString& title, Action action = Action::SyncNow) {
-    MenuItem i;
-    i.title = title;
-    i.action = action;
-    return i;
-}
-
-MenuItem separator() {
-    MenuItem i;
-    i.separator = true;
-    return i;
-}
 
 QIcon redIcon() {
     QPixmap pixmap(16, 16);

@@ -1,26 +1,10 @@
+#include "menu_items.h"
 #include "snapshot/snapshot_layout.h"
 
 #include <QTest>
 
 using namespace quillnest;
 using namespace Qt::StringLiterals;
-
-namespace {
-
-MenuItem item(const QString& title, Action action = Action::SyncNow) {
-    MenuItem i;
-    i.title = title;
-    i.action = action;
-    return i;
-}
-
-MenuItem separator() {
-    MenuItem i;
-    i.separator = true;
-    return i;
-}
-
-} // namespace
 
 class TestSnapshotLayout : public QObject {
     Q_OBJECT
