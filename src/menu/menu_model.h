@@ -41,4 +41,10 @@ struct MenuItem {
 
 using Menu = std::vector<MenuItem>;
 
+// Whether the item can be picked: not an info item, and with an action or a submenu. Every view of
+// the menu (the Qt menu, the exported D-Bus menu, the snapshot) dims the others.
+inline bool isLive(const MenuItem& item) {
+    return item.enabled && (item.action != Action::None || item.hasSubmenu);
+}
+
 } // namespace quillnest

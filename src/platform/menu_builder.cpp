@@ -50,7 +50,7 @@ void populateMenu(QMenu* menu, const Menu& items,
         } else {
             action = menu->addAction(actionText(item.title));
         }
-        action->setEnabled(item.enabled && (item.action != Action::None || item.hasSubmenu));
+        action->setEnabled(isLive(item));
         if (item.action == Action::ToggleWatch) {
             action->setCheckable(true);
             action->setChecked(item.checked);

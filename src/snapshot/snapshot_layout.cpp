@@ -38,7 +38,7 @@ SnapshotLayout layoutSnapshot(const Menu& menu) {
             row.line = QRectF(16, y + 5, kWidth - 32, 1);
             y += kSeparatorHeight;
         } else {
-            const bool live = item.enabled && (item.action != Action::None || item.hasSubmenu);
+            const bool live = isLive(item);
             row.role = live ? SnapshotRole::Text : SnapshotRole::Dim;
             row.checkMark = item.checked;
             row.title = item.title;
