@@ -1,5 +1,5 @@
 # The two commands of a fresh machine: `make demo` and `make test`.
-.PHONY: all deps build test asan-test demo screenshots bench format clean
+.PHONY: all deps build test asan-test demo screenshots bench format format-check clean
 
 all: build
 
@@ -23,6 +23,9 @@ bench: build
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 
 clean:
 	rm -rf build

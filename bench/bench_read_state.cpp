@@ -1,4 +1,4 @@
-// Cost of readStateIn on state files of 10, 1,000 and 10,000 existing projects, against a floor
+// Cost of readState on state files of 10, 1,000 and 10,000 existing projects, against a floor
 // measured in the same run: reading the file's bytes and one stat per project path, which any
 // reader must do. Prints the time per call and the ratio to the floor for each size.
 #include "state/summary.h"
@@ -51,10 +51,10 @@ void BM_FloorAndParse(benchmark::State& state) {
 void BM_ReadState(benchmark::State& state) {
     StateFixture& f = stateFixture(int(state.range(0)));
     const QString dir = f.temp.path();
-    if (readStateIn(dir).projects.size() != qsizetype(f.paths.size()))
+    if (readState(dir).projects.size() != qsizetype(f.paths.size()))
         std::abort();
     for (auto _ : state) {
-        Summary summary = readStateIn(dir);
+        Summary summary = readState(dir);
         benchmark::DoNotOptimize(summary);
     }
 }
@@ -63,7 +63,7 @@ BENCHMARK(BM_Floor)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecon
 BENCHMARK(BM_FloorAndParse)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadState)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
-// Prints the usual table, then the ratio of readStateIn to the floor per size, from the fastest
+// Prints the usual table, then the ratio of readState to the floor per size, from the fastest
 // of the repeated runs.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:

@@ -10,7 +10,7 @@
 // Prints Google Benchmark's table, then the medians of the repetitions and their ratio to the
 // floor.
 #include "app/app.h"
-#include "app/settings.h"
+#include "app/app_probe.h"
 #include "menu/compose.h"
 #include "platform/status_item.h"
 #include "state/summary.h"
@@ -41,11 +41,15 @@ using namespace quillnest::bench;
 
 namespace {
 
-// The fixture of that size, made the state directory that App::refresh reads.
 StateFixture& fixture(int count) {
-    StateFixture& f = stateFixture(count);
-    stateDir = f.temp.path();
-    return f;
+    return stateFixture(count);
+}
+
+// An App that reads the fixture's state directory.
+AppSetup setupFor(const StateFixture& f) {
+    AppSetup setup;
+    setup.stateDir = f.temp.path();
+    return setup;
 }
 
 // Work the event loop would do between two refreshes (deferred deletes, posted layout requests);
@@ -66,10 +70,10 @@ void BM_Floor(benchmark::State& state) {
 
 // The pure half of a refresh: reading and composing, no Qt menu.
 void BM_ReadCompose(benchmark::State& state) {
-    fixture(int(state.range(0)));
+    const StateFixture& f = fixture(int(state.range(0)));
     for (auto _ : state) {
         MenuInputs inputs;
-        inputs.summary = readState();
+        inputs.summary = readState(f.temp.path());
         inputs.now = QDateTime::currentDateTimeUtc();
         Composition composition = compose(inputs);
         benchmark::DoNotOptimize(composition);
@@ -77,7 +81,7 @@ void BM_ReadCompose(benchmark::State& state) {
 }
 
 void checkInstalled(App& app, int count) {
-    QMenu* menu = app.item->qmenu();
+    QMenu* menu = AppProbe::item(&app)->qmenu();
     QMenu* projects = nullptr;
     for (QAction* action : menu->actions())
         if (action->menu())
@@ -87,8 +91,7 @@ void checkInstalled(App& app, int count) {
 }
 
 void BM_Refresh(benchmark::State& state) {
-    fixture(int(state.range(0)));
-    App app;
+    App app(setupFor(fixture(int(state.range(0)))));
     app.refresh();
     checkInstalled(app, int(state.range(0)));
     settle();
@@ -99,15 +102,14 @@ void BM_Refresh(benchmark::State& state) {
 }
 
 void BM_RefreshRebuild(benchmark::State& state) {
-    fixture(int(state.range(0)));
-    App app;
+    App app(setupFor(fixture(int(state.range(0)))));
     app.refresh();
     checkInstalled(app, int(state.range(0)));
     settle();
     bool busy = false;
     for (auto _ : state) {
         busy = !busy;
-        app.busy = busy ? std::optional<QString>(QStringLiteral("sync")) : std::nullopt;
+        AppProbe::busy(&app) = busy ? Busy::Sync : Busy::None;
         app.refresh();
         settle();
     }

@@ -8,9 +8,9 @@
 //   quillnest sync (--all | PATH) [-q]   build PATH/QUILLNEST.md from .quillnest/rules/*.md; an
 //                                        unregistered PATH is registered
 //   quillnest check (--all | PATH) [-q]  count secrets, warnings and conflicts
-//   quillnest watch --all [-q]           once a second, re-sync every registered project whose
-//   rules
-//                                        changed; ends with status 0 on SIGTERM, SIGINT or SIGHUP
+//   quillnest watch --all [-q]           once a second, re-sync every registered project
+//                                        whose rules changed; ends with status 0 on SIGTERM,
+//                                        SIGINT or SIGHUP
 // -q silences normal output; errors and warnings still go to stderr. `--` ends the options. A PATH
 // is one argument taken as it is (only a relative one is made absolute, and trailing slashes are
 // dropped); it never passes through a shell.
@@ -19,9 +19,9 @@
 //   QUILLNEST_HOME  the state directory (default ~/.quillnest), created when missing; state.json
 //                   there is replaced atomically, under the lock file state.lock
 //   QUILLNEST_LANG  "ru" for Russian messages, anything else English
-//   QUILLNEST_STANDIN_DELAY_MS  for tests: init, sync and check wait this many milliseconds (at
-//   most
-//                   ten minutes) before they read and write anything, to simulate a slow run
+//   QUILLNEST_STANDIN_DELAY_MS  for tests: init, sync and check wait this many
+//                   milliseconds (at most ten minutes) before they read and write anything, to
+//                   simulate a slow run
 //   QUILLNEST_STANDIN_LOG  for tests: every invocation first appends its arguments (without the
 //                   program name) to this file as one line holding a JSON array of strings
 //

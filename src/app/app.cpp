@@ -15,10 +15,10 @@ constexpr int refreshIntervalMs = 15000;
 constexpr int showMenuDelayMs = 1000;
 } // namespace
 
-App::App(std::unique_ptr<Workspace> workspace, QObject* parent)
-    : QObject(parent), item(new StatusItem(this)), workspace_(std::move(workspace)) {
-    if (!workspace_)
-        workspace_ = std::make_unique<DesktopWorkspace>();
+App::App(AppSetup setup, QObject* parent)
+    : QObject(parent), item(new StatusItem(this)), setup_(std::move(setup)) {
+    if (!setup_.workspace)
+        setup_.workspace = std::make_unique<DesktopWorkspace>();
     connect(item, &StatusItem::activated, this, &App::dispatch, Qt::QueuedConnection);
     connect(item, &StatusItem::menuClosed, this, [this] {
         if (refreshPending_) {

@@ -7,6 +7,7 @@
 // QPointer and do nothing once it is gone.
 #pragma once
 
+#include "menu/compose.h"
 #include "menu/menu_model.h"
 #include "platform/workspace.h"
 #include "tool/process_description.h"
@@ -26,17 +27,25 @@ namespace quillnest {
 class ChildProcess;
 class StatusItem;
 
+// What an App is given when it is made: main() passes the process-wide settings and the real
+// desktop, tests their own.
+struct AppSetup {
+    QString stateDir; // where state.json is read
+    bool ru = false;  // the interface language, handed on to the tool
+    // Opens locations and asks for folders; the real desktop when null.
+    std::unique_ptr<Workspace> workspace;
+    // Finds the tool for every launch; the real search when empty.
+    std::function<QString()> locateTool;
+    // The program every child is started through. Tests point it at a missing file to make
+    // launches fail.
+    QString envProgram = QStringLiteral("/usr/bin/env");
+};
+
 class App : public QObject {
     Q_OBJECT
 public:
-    // `workspace` opens locations and asks for folders; the real desktop when null.
-    explicit App(std::unique_ptr<Workspace> workspace = nullptr, QObject* parent = nullptr);
+    explicit App(AppSetup setup, QObject* parent = nullptr);
     ~App() override;
-
-    StatusItem* item = nullptr;            // owned; never replaced
-    std::optional<QString> busy;           // "sync" or "check" while that command runs
-    std::shared_ptr<ChildProcess> watcher; // the watch process while watching is on
-    QTimer* timer = nullptr;               // owned; set when launching has finished
 
     // Lifecycle.
     void applicationDidFinishLaunching();
@@ -60,23 +69,27 @@ public:
     // launch.
     void run(const QStringList& args, std::function<void()> done);
 
-    // Finds the tool for every launch; the real search unless a test replaces it.
-    std::function<QString()> locateTool;
-    // The program every child is started through. Tests point it at a missing file to make
-    // launches fail.
-    QString envProgram = QStringLiteral("/usr/bin/env");
-
 Q_SIGNALS:
     // Emitted at the end of every refresh().
     void refreshed();
 
 private:
+    // Tests and benchmarks read and set the fields below through this, and nothing else does.
+    friend struct AppProbe;
+
     void dispatch(Action action, const QString& represented);
     void timerTick();
+    // The completion of a one-shot command: clears `busy` and refreshes.
+    std::function<void()> commandCompletion();
     // Writes the snapshot pictures and requests termination when QUILLNEST_SNAPSHOT asks for it.
     void runSnapshotMode();
 
-    std::unique_ptr<Workspace> workspace_;
+    StatusItem* item = nullptr;            // owned; never replaced
+    Busy busy = Busy::None;                // the one-shot command in progress
+    std::shared_ptr<ChildProcess> watcher; // the watch process while watching is on
+    QTimer* timer = nullptr;               // owned; set when launching has finished
+
+    AppSetup setup_;
     bool refreshPending_ = false; // a timer tick fell due while the menu was open
     struct ShownIcon {
         StatusColor color;

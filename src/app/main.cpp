@@ -1,6 +1,6 @@
 // Start-up: the language and the state directory, the application, the one App, the event loop.
 #include "app/app.h"
-#include "app/settings.h"
+#include "core/settings.h"
 #include "platform/quit_on_signal.h"
 
 #include <QApplication>
@@ -39,7 +39,10 @@ int main(int argc, char** argv) {
     QCoreApplication::setQuitLockEnabled(false);
     quitOnTerminationSignals();
 
-    App delegate;
+    AppSetup setup;
+    setup.stateDir = stateDir;
+    setup.ru = ru;
+    App delegate(std::move(setup));
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      &App::applicationWillTerminate);
     QMetaObject::invokeMethod(&delegate, &App::applicationDidFinishLaunching, Qt::QueuedConnection);

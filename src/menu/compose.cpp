@@ -120,9 +120,9 @@ StatusColor statusColor(const Summary& summary) {
 Composition compose(const MenuInputs& inputs) {
     const Summary& s = inputs.summary;
     const Texts t(inputs.ru);
-    const bool idle = !inputs.busy.has_value();
-    const bool syncing = inputs.busy == QStringLiteral("sync");
-    const bool checking = inputs.busy == QStringLiteral("check");
+    const bool idle = inputs.busy == Busy::None;
+    const bool syncing = inputs.busy == Busy::Sync;
+    const bool checking = inputs.busy == Busy::Check;
 
     Composition result;
     result.color = statusColor(s);

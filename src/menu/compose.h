@@ -10,16 +10,17 @@
 #include <QDateTime>
 #include <QString>
 
-#include <optional>
-
 namespace quillnest {
+
+// The one-shot command in progress: none, or the sync or check that the menu names while it runs.
+enum class Busy { None, Sync, Check };
 
 struct MenuInputs {
     Summary summary;
     bool ru = false;
-    std::optional<QString> busy; // "sync" or "check" while that one-shot command runs
-    bool watching = false;       // the watch process is held and running
-    QDateTime now;               // reference for the relative dates
+    Busy busy = Busy::None;
+    bool watching = false; // the watch process is held and running
+    QDateTime now;         // reference for the relative dates
 };
 
 struct Composition {
@@ -31,7 +32,7 @@ struct Composition {
 // true sum, never overflowing) reach 1, green otherwise.
 StatusColor statusColor(const Summary& summary);
 // The whole menu: status line, counts, dates worded relative to `now`, commands (unavailable,
-// that is Action::None, while `busy` holds anything), the project submenu, the conflicts item when
+// that is Action::None, while a command is busy), the project submenu, the conflicts item when
 // there are conflicts, the credit line and Quit.
 Composition compose(const MenuInputs& inputs);
 

@@ -26,14 +26,14 @@ enum class Action {
 
 struct MenuItem {
     bool separator = false;
-    QString title;            // shown as written: '&' is not a mnemonic marker
+    QString title; // shown as written: '&' is not a mnemonic marker
     Action action = Action::None;
-    QString key;              // "s", "r", "q" or empty; taken with the Ctrl/Command modifier
-    bool enabled = true;      // cleared on info items only
-    bool checked = false;     // the watch item's state
-    QString represented;      // project path, project items only
-    QString toolTip;          // plain text, project items only
-    bool hasSubmenu = false;  // the master-file item
+    QString key;             // "s", "r", "q" or empty; taken with the Ctrl/Command modifier
+    bool enabled = true;     // cleared on info items only
+    bool checked = false;    // the watch item's state
+    QString represented;     // project path, project items only
+    QString toolTip;         // plain text, project items only
+    bool hasSubmenu = false; // the master-file item
     std::vector<MenuItem> submenu;
 
     bool operator==(const MenuItem&) const = default;

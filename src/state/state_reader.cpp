@@ -1,16 +1,12 @@
 #include "state/summary.h"
 
-#include "app/settings.h"
 #include "state/rfc3339.h"
 #include "state/state_document.h"
 
-#include <QCborValue>
 #include <QFile>
-#include <QJsonValue>
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -84,28 +80,9 @@ private:
     __int128 sum_ = 0;
 };
 
-// A count: an integer, or a double whose value is integral and inside the 64-bit range.
-// QJsonDocument keeps integer literals that fit in 64 bits exactly; others (2.0, 1e2, integers
-// beyond 64 bits) are doubles and count by the double's value.
-template<typename Value> std::optional<std::int64_t> countOf(const Value& raw) {
-    if (raw.isInteger())
-        return raw.toInteger();
-    if (!raw.isDouble())
-        return std::nullopt;
-    const double value = raw.toDouble();
-    if (value >= -0x1p63 && value < 0x1p63 && value == std::trunc(value))
-        return std::int64_t(value);
-    return std::nullopt;
-}
-
 // The later of two instants; equal instants keep `soFar`.
-Seconds laterOf(Seconds soFar, Seconds found) {
+Seconds later(Seconds soFar, Seconds found) {
     return found && (!soFar || *found > *soFar) ? found : soFar;
-}
-
-// The date a value stands for: a string in RFC 3339 form.
-template<typename Value> Seconds dateOf(const Value& raw) {
-    return raw.isString() ? parseRfc3339Seconds(raw.toString()) : std::nullopt;
 }
 
 std::optional<QDateTime> toDateTime(Seconds seconds) {
@@ -222,14 +199,6 @@ bool pathExists(const QString& path) {
     return existsEncoded(QFile::encodeName(path).constData());
 }
 
-std::optional<std::int64_t> countValue(const QJsonValue& raw) {
-    return countOf(QCborValue::fromJsonValue(raw));
-}
-
-std::optional<std::int64_t> later(std::optional<std::int64_t> soFar, const QJsonValue& raw) {
-    return laterOf(soFar, dateOf(QCborValue::fromJsonValue(raw)));
-}
-
 Summary summarize(const QByteArray& json, bool (*exists)(const QString& path)) {
     std::optional<std::vector<StateEntry>> entries = readStateEntries(json);
     if (!entries)
@@ -248,8 +217,8 @@ Summary summarize(const QByteArray& json, bool (*exists)(const QString& path)) {
         secrets.add(entry.secrets);
         warn.add(entry.warn);
         conflicts.add(entry.conflicts);
-        synced = laterOf(synced, entry.synced);
-        checked = laterOf(checked, entry.checked);
+        synced = later(synced, entry.synced);
+        checked = later(checked, entry.checked);
         allBelowCombining = allBelowCombining && allBelow(entry.key, firstCombining);
         summary.projects.append(std::move(entry.key));
     }
@@ -262,16 +231,12 @@ Summary summarize(const QByteArray& json, bool (*exists)(const QString& path)) {
     return summary;
 }
 
-Summary readStateIn(const QString& dir) {
+Summary readState(const QString& dir) {
     const std::optional<QByteArray> bytes =
         readRegularFile(QFile::encodeName(dir + QLatin1StringView("/state.json")));
     if (!bytes)
         return {};
     return summarize(*bytes, pathExists);
-}
-
-Summary readState() {
-    return readStateIn(stateDir);
 }
 
 } // namespace quillnest

@@ -1,6 +1,6 @@
 #include "tool/cli_path.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -17,8 +17,8 @@ struct CliPathInputs {
     QString resourceDir; // empty when unknown
     QString home;
     std::function<bool(const QString&)> isExecutable;
-    std::function<std::optional<QString>(const QString&)>
-        readUtf8; // nothing when unreadable or not UTF-8
+    // The file's text; nothing when it is unreadable or not UTF-8.
+    std::function<std::optional<QString>(const QString&)> readUtf8;
 };
 
 // The first accepted of: resourceDir/tool/bin/quillnest, the path named by resourceDir/cli (its

@@ -4,6 +4,14 @@
 
 namespace quillnest {
 
+QString masterFilePath(const QString& project) {
+    return project + QStringLiteral("/QUILLNEST.md");
+}
+
+QString conflictsFolderPath(const QString& project) {
+    return project + QStringLiteral("/.quillnest/conflicts");
+}
+
 QStringList syncAllArgs() {
     return {QStringLiteral("sync"), QStringLiteral("--all"), QStringLiteral("-q")};
 }
@@ -23,7 +31,7 @@ QStringList addProjectArgs(const QString& folder, bool masterExists) {
 }
 
 QString masterTarget(const QString& project, const std::function<bool(const QString&)>& exists) {
-    const QString master = project + QStringLiteral("/QUILLNEST.md");
+    const QString master = masterFilePath(project);
     return exists(master) ? master : project;
 }
 
@@ -36,7 +44,7 @@ QStringList conflictFolders(const QStringList& projects,
                             const std::function<bool(const QString&)>& exists) {
     QStringList folders;
     for (const QString& project : projects) {
-        const QString folder = project + QStringLiteral("/.quillnest/conflicts");
+        const QString folder = conflictsFolderPath(project);
         if (exists(folder))
             folders.append(folder);
     }

@@ -8,6 +8,11 @@
 
 namespace quillnest {
 
+// Where a project folder keeps its master file and the copies of hand-edited master files, joined
+// as plain text.
+QString masterFilePath(const QString& project);      // project + "/QUILLNEST.md"
+QString conflictsFolderPath(const QString& project); // project + "/.quillnest/conflicts"
+
 QStringList syncAllArgs();  // sync --all -q
 QStringList checkAllArgs(); // check --all -q
 QStringList watchArgs();    // watch --all

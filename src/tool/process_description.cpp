@@ -1,7 +1,5 @@
 #include "tool/process_description.h"
 
-#include "tool/cli_path.h"
-
 namespace quillnest {
 
 ProcessSpec processSpec(const QStringList& args, const QString& tool, const Env& inherited,
@@ -18,10 +16,6 @@ ProcessSpec processSpec(const QStringList& args, const QString& tool, const Env&
                     inherited.value(QStringLiteral("PATH")) +
                         QStringLiteral(":/usr/local/bin:/opt/homebrew/bin:/usr/bin"));
     return spec;
-}
-
-ProcessSpec toolSpec(const QStringList& args) {
-    return processSpec(args, cliPath(), processEnvironment(), ru);
 }
 
 } // namespace quillnest

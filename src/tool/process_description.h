@@ -1,19 +1,20 @@
 // A child process of the tool described as plain data, before anything is launched.
 //
-// processSpec() is a pure function of its inputs; toolSpec() reads the real environment, the global
-// language flag and the file system. Call toolSpec() on the main thread (it reads `ru`).
+// processSpec() is a pure function of its inputs: the caller hands it the located tool, the
+// inherited environment and the language.
 #pragma once
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <QStringList>
 
 namespace quillnest {
 
 struct ProcessSpec {
-    QStringList
-        argv; // argv[0] is the executable: "/usr/bin/env", then the tool path, then the args
-    Env env;  // the child's whole environment
+    // argv[0] is the executable, "/usr/bin/env"; then the tool path, then the arguments.
+    QStringList argv;
+    // The child's whole environment.
+    Env env;
 };
 
 // "/usr/bin/env", tool, args...; the inherited environment with QUILLNEST_LANG ("ru" or "en") and
@@ -21,8 +22,5 @@ struct ProcessSpec {
 // the empty text) followed by ":/usr/local/bin:/opt/homebrew/bin:/usr/bin", without de-duplication.
 ProcessSpec processSpec(const QStringList& args, const QString& tool, const Env& inherited,
                         bool ru);
-
-// processSpec(args, cliPath(), processEnvironment(), ru): the tool located anew.
-ProcessSpec toolSpec(const QStringList& args);
 
 } // namespace quillnest

@@ -1,9 +1,11 @@
 // App driven as the menu drives it, with a fake tool (a shell script that records its command
 // line) and a fake workspace that records what would be opened.
 #include "app/app.h"
-#include "app/settings.h"
+#include "app/app_probe.h"
 #include "platform/status_item.h"
 #include "platform/workspace.h"
+#include "support/recording_workspace.h"
+#include "support/test_support.h"
 #include "tool/child_process.h"
 
 #include <QDir>
@@ -17,32 +19,9 @@
 #include <csignal>
 
 using namespace quillnest;
+using namespace quillnest::test;
 
 namespace {
-
-struct FakeWorkspace final : Workspace {
-    QList<QUrl> opened;
-    QList<QPair<QUrl, QString>> openedWith;
-    std::optional<QString> editor;
-    std::optional<QString> assigned;
-    std::optional<QString> folder;
-    QStringList messages;
-
-    void open(const QUrl& url) override { opened.append(url); }
-    std::optional<QString> textEditor() override { return editor; }
-    std::optional<QString> applicationFor(const QUrl&) override { return assigned; }
-    void openWith(const QUrl& url, const QString& app) override { openedWith.append({url, app}); }
-    std::optional<QString> chooseFolder(const QString& message) override {
-        messages.append(message);
-        return folder;
-    }
-};
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 const MenuItem* findAction(const Menu& menu, Action action) {
     for (const MenuItem& item : menu)
@@ -78,7 +57,7 @@ private Q_SLOTS:
     void openMenuIsNotRebuiltUntilClosed();
 
 private:
-    App* makeApp();
+    App* makeApp(bool russian = false, const QString& envProgram = QStringLiteral("/usr/bin/env"));
     QString writeTool();
     QStringList loggedCalls() const;
     void writeState(const QByteArray& json);
@@ -87,7 +66,7 @@ private:
     QString stateDir_;
     QString log_;
     QString tool_;
-    FakeWorkspace* workspace_ = nullptr;
+    RecordingWorkspace* workspace_ = nullptr;
     std::unique_ptr<App> app_;
 };
 
@@ -96,8 +75,6 @@ void TestApp::init() {
     stateDir_ = dir_.filePath(
         QStringLiteral("state-%1").arg(QString::fromLatin1(QTest::currentTestFunction())));
     QDir().mkpath(stateDir_);
-    stateDir = stateDir_;
-    ru = false;
     log_ = dir_.filePath(
         QStringLiteral("log-%1").arg(QString::fromLatin1(QTest::currentTestFunction())));
     QFile::remove(log_);
@@ -105,8 +82,8 @@ void TestApp::init() {
 }
 
 void TestApp::cleanup() {
-    if (app_ && app_->watcher)
-        app_->watcher->terminate();
+    if (app_ && AppProbe::watcher(app_.get()))
+        AppProbe::watcher(app_.get())->terminate();
     app_.reset();
 }
 
@@ -132,12 +109,17 @@ exit 0
     return path;
 }
 
-App* TestApp::makeApp() {
-    auto workspace = std::make_unique<FakeWorkspace>();
+App* TestApp::makeApp(bool russian, const QString& envProgram) {
+    auto workspace = std::make_unique<RecordingWorkspace>();
     workspace_ = workspace.get();
-    app_ = std::make_unique<App>(std::move(workspace));
+    AppSetup setup;
+    setup.stateDir = stateDir_;
+    setup.ru = russian;
+    setup.workspace = std::move(workspace);
     const QString tool = tool_;
-    app_->locateTool = [tool] { return tool; };
+    setup.locateTool = [tool] { return tool; };
+    setup.envProgram = envProgram;
+    app_ = std::make_unique<App>(std::move(setup));
     qputenv("FAKE_LOG", log_.toLocal8Bit());
     qunsetenv("FAKE_RELEASE");
     qunsetenv("FAKE_STATE");
@@ -158,33 +140,33 @@ void TestApp::writeState(const QByteArray& json) {
 
 void TestApp::startsEmpty() {
     App* app = makeApp();
-    QVERIFY(!app->item->image());
-    QVERIFY(!app->item->menu());
-    QVERIFY(!app->busy);
-    QVERIFY(!app->watcher);
-    QVERIFY(!app->timer);
+    QVERIFY(!AppProbe::item(app)->image());
+    QVERIFY(!AppProbe::item(app)->menu());
+    QVERIFY(AppProbe::busy(app) == Busy::None);
+    QVERIFY(!AppProbe::watcher(app));
+    QVERIFY(!AppProbe::timer(app));
 }
 
 void TestApp::launchRefreshesAndStartsTimer() {
     App* app = makeApp();
     app->applicationDidFinishLaunching();
-    QVERIFY(app->item->image());
-    QVERIFY(app->item->menu());
-    QCOMPARE(app->item->toolTip(), QStringLiteral("Quillnest"));
-    QVERIFY(app->timer && app->timer->isActive());
-    QCOMPARE(app->timer->interval(), 15000);
-    QCOMPARE(app->item->menu()->front().title, QStringLiteral("Nothing synced yet"));
+    QVERIFY(AppProbe::item(app)->image());
+    QVERIFY(AppProbe::item(app)->menu());
+    QCOMPARE(AppProbe::item(app)->toolTip(), QStringLiteral("Quillnest"));
+    QVERIFY(AppProbe::timer(app) && AppProbe::timer(app)->isActive());
+    QCOMPARE(AppProbe::timer(app)->interval(), 15000);
+    QCOMPARE(AppProbe::item(app)->menu()->front().title, QStringLiteral("Nothing synced yet"));
 }
 
 void TestApp::refreshFollowsTheStateFile() {
     App* app = makeApp();
     app->refresh();
-    QCOMPARE(app->item->menu()->front().title, QStringLiteral("Nothing synced yet"));
+    QCOMPARE(AppProbe::item(app)->menu()->front().title, QStringLiteral("Nothing synced yet"));
     const QByteArray project = QDir(dir_.path()).absolutePath().toUtf8();
     writeState(R"({"projects": {")" + project +
                R"(": {"secrets": 2, "synced": "2024-05-01T10:00:00Z"}}})");
     app->refresh();
-    QCOMPARE(app->item->menu()->front().title,
+    QCOMPARE(AppProbe::item(app)->menu()->front().title,
              QStringLiteral("Found 2 password(s)/key(s) in rules"));
 }
 
@@ -200,20 +182,20 @@ void TestApp::syncShowsProgressThenResult() {
 
     QSignalSpy refreshed(app, &App::refreshed);
     app->syncNow();
-    QCOMPARE(app->busy, std::optional<QString>(QStringLiteral("sync")));
+    QCOMPARE(AppProbe::busy(app), Busy::Sync);
     QCOMPARE(refreshed.count(), 1);
-    const Menu during = *app->item->menu();
+    const Menu during = *AppProbe::item(app)->menu();
     QVERIFY(!findAction(during, Action::SyncNow));
     QVERIFY(!findAction(during, Action::CheckNow));
     QVERIFY(!findAction(during, Action::AddProject));
     QCOMPARE(during[5].title, QStringLiteral("Syncing…"));
 
     writeFile(release, "");
-    QTRY_VERIFY_WITH_TIMEOUT(!app->busy, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
     QCOMPARE(refreshed.count(), 2);
-    QCOMPARE(app->item->menu()->front().title,
+    QCOMPARE(AppProbe::item(app)->menu()->front().title,
              QStringLiteral("Warnings: 3 (expired or out of sync)"));
-    QVERIFY(findAction(*app->item->menu(), Action::SyncNow));
+    QVERIFY(findAction(*AppProbe::item(app)->menu(), Action::SyncNow));
 }
 
 void TestApp::commandLines_data() {
@@ -239,8 +221,7 @@ void TestApp::commandLines() {
     QFETCH(QString, command);
     QFETCH(bool, russian);
     QFETCH(QString, expected);
-    ru = russian;
-    App* app = makeApp();
+    App* app = makeApp(russian);
     const QString folder = dir_.filePath(QStringLiteral("project-") + command);
     QDir().mkpath(folder);
     if (command == QLatin1String("add-master"))
@@ -253,10 +234,8 @@ void TestApp::commandLines() {
         app->checkNow();
     else
         app->addProject();
-    QCOMPARE(app->busy,
-             std::optional<QString>(command == QLatin1String("check") ? QStringLiteral("check")
-                                                                      : QStringLiteral("sync")));
-    QTRY_VERIFY_WITH_TIMEOUT(!app->busy, 10000);
+    QCOMPARE(AppProbe::busy(app), command == QLatin1String("check") ? Busy::Check : Busy::Sync);
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
     if (expected.contains(QLatin1String("%1")))
         expected = expected.arg(folder);
     QCOMPARE(loggedCalls(), QStringList{expected});
@@ -264,38 +243,36 @@ void TestApp::commandLines() {
         QCOMPARE(workspace_->messages,
                  QStringList{QStringLiteral("Choose a project folder. Quillnest builds "
                                             "QUILLNEST.md from its rules files.")});
-    ru = false;
 }
 
 void TestApp::failedLaunchClearsBusyAfterTwoRefreshes() {
-    App* app = makeApp();
-    app->envProgram = dir_.filePath(QStringLiteral("no-such-env"));
+    App* app = makeApp(false, dir_.filePath(QStringLiteral("no-such-env")));
     QSignalSpy refreshed(app, &App::refreshed);
     app->syncNow();
-    QVERIFY(!app->busy);
+    QVERIFY(AppProbe::busy(app) == Busy::None);
     QCOMPARE(refreshed.count(), 2);
 
     app->toggleWatch();
-    QVERIFY(!app->watcher);
+    QVERIFY(!AppProbe::watcher(app));
     QCOMPARE(refreshed.count(), 3);
 }
 
 void TestApp::watchOnOffOn() {
     App* app = makeApp();
     app->toggleWatch();
-    QVERIFY(app->watcher && app->watcher->isRunning());
-    QVERIFY(findAction(*app->item->menu(), Action::ToggleWatch)->checked);
-    const pid_t first = app->watcher->pid();
+    QVERIFY(AppProbe::watcher(app) && AppProbe::watcher(app)->isRunning());
+    QVERIFY(findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
+    const pid_t first = AppProbe::watcher(app)->pid();
     QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 1, 10000);
 
     app->toggleWatch();
-    QVERIFY(!app->watcher);
-    QVERIFY(!findAction(*app->item->menu(), Action::ToggleWatch)->checked);
+    QVERIFY(!AppProbe::watcher(app));
+    QVERIFY(!findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
     QTRY_VERIFY_WITH_TIMEOUT(::kill(first, 0) != 0, 10000);
 
     app->toggleWatch();
-    QVERIFY(app->watcher && app->watcher->isRunning());
-    QVERIFY(app->watcher->pid() != first);
+    QVERIFY(AppProbe::watcher(app) && AppProbe::watcher(app)->isRunning());
+    QVERIFY(AppProbe::watcher(app)->pid() != first);
     QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 2, 10000);
     QCOMPARE(loggedCalls().first(), QStringLiteral("watch\x1f--all\x1f"
                                                    "en"));
@@ -309,32 +286,32 @@ void TestApp::oldWatchCompletionKeepsNewWatcher() {
     QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 1, 10000); // its TERM trap is set
     app->toggleWatch();
     app->toggleWatch();
-    const std::shared_ptr<ChildProcess> second = app->watcher;
+    const std::shared_ptr<ChildProcess> second = AppProbe::watcher(app);
     QVERIFY(second && second->isRunning());
 
     QSignalSpy refreshed(app, &App::refreshed);
     QVERIFY(refreshed.wait(10000)); // the first process's completion
-    QCOMPARE(app->watcher, second);
-    QVERIFY(findAction(*app->item->menu(), Action::ToggleWatch)->checked);
+    QCOMPARE(AppProbe::watcher(app), second);
+    QVERIFY(findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
 }
 
 void TestApp::watchEndedFromOutside() {
     App* app = makeApp();
     app->toggleWatch();
-    QVERIFY(app->watcher);
-    ::kill(app->watcher->pid(), SIGKILL);
-    QTRY_VERIFY_WITH_TIMEOUT(!app->watcher, 10000);
-    QVERIFY(!findAction(*app->item->menu(), Action::ToggleWatch)->checked);
+    QVERIFY(AppProbe::watcher(app));
+    ::kill(AppProbe::watcher(app)->pid(), SIGKILL);
+    QTRY_VERIFY_WITH_TIMEOUT(!AppProbe::watcher(app), 10000);
+    QVERIFY(!findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
 }
 
 void TestApp::quitStopsTheWatcher() {
     App* app = makeApp();
     app->toggleWatch();
     QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 1, 10000);
-    const pid_t pid = app->watcher->pid();
+    const pid_t pid = AppProbe::watcher(app)->pid();
     app->applicationWillTerminate();
-    QVERIFY(app->watcher); // not cleared, only told to stop
-    QTRY_VERIFY_WITH_TIMEOUT(!app->watcher, 10000);
+    QVERIFY(AppProbe::watcher(app)); // not cleared, only told to stop
+    QTRY_VERIFY_WITH_TIMEOUT(!AppProbe::watcher(app), 10000);
     QCOMPARE(::kill(pid, 0), -1);
 }
 
@@ -346,7 +323,7 @@ void TestApp::addProjectCancelledChangesNothing() {
     workspace_->folder = QString();
     app->addProject();
     QCOMPARE(refreshed.count(), 0);
-    QVERIFY(!app->busy);
+    QVERIFY(AppProbe::busy(app) == Busy::None);
     QCOMPARE(workspace_->messages.size(), 2);
     QTest::qWait(50);
     QVERIFY(loggedCalls().isEmpty());
@@ -427,7 +404,7 @@ void TestApp::oddFolderReachesToolAsOneArgument() {
     QVERIFY(QDir().mkpath(folder));
     workspace_->folder = folder;
     app->addProject();
-    QTRY_VERIFY_WITH_TIMEOUT(!app->busy, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
     QCOMPARE(loggedCalls(), QStringList{QStringLiteral("init\x1f") + folder +
                                         QStringLiteral("\x1f--sync\x1f"
                                                        "en")});
@@ -439,13 +416,13 @@ void TestApp::oddFolderReachesToolAsOneArgument() {
 void TestApp::openMenuIsNotRebuiltUntilClosed() {
     App* app = makeApp();
     app->applicationDidFinishLaunching();
-    app->timer->setInterval(20);
-    QMenu* menu = app->item->qmenu();
+    AppProbe::timer(app)->setInterval(20);
+    QMenu* menu = AppProbe::item(app)->qmenu();
     const QString before = menu->actions().first()->text();
     QCOMPARE(before, QStringLiteral("Nothing synced yet"));
 
-    app->item->popUp();
-    QTRY_VERIFY_WITH_TIMEOUT(app->item->isMenuOpen(), 5000);
+    AppProbe::item(app)->popUp();
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::item(app)->isMenuOpen(), 5000);
     QSignalSpy refreshed(app, &App::refreshed);
     const QByteArray project = QDir(dir_.path()).absolutePath().toUtf8();
     writeState(R"({"projects": {")" + project + R"(": {"checked": "2024-05-01T10:00:00Z"}}})");

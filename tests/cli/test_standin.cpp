@@ -1,4 +1,5 @@
 // Runs the built stand-in tool as a child process against temporary state directories and projects.
+#include "support/test_support.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -15,6 +16,8 @@
 
 #include <signal.h>
 
+using quillnest::test::writeFile;
+
 namespace {
 
 struct Result {
@@ -25,13 +28,6 @@ struct Result {
 QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& data) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(data);
 }
 
 } // namespace

@@ -4,11 +4,13 @@
 //
 // Every tool is a small /bin/sh script started through the real launch path (/usr/bin/env).
 #include "app/app.h"
-#include "app/settings.h"
+#include "app/app_probe.h"
 #include "menu/compose.h"
 #include "platform/status_item.h"
 #include "platform/workspace.h"
 #include "state/summary.h"
+#include "support/recording_workspace.h"
+#include "support/test_support.h"
 #include "tool/child_process.h"
 #include "tool/cli_path.h"
 
@@ -45,24 +47,11 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 using namespace quillnest;
+using namespace quillnest::test;
 
 namespace {
 
-struct NullWorkspace final : Workspace {
-    void open(const QUrl&) override {}
-    std::optional<QString> textEditor() override { return std::nullopt; }
-    std::optional<QString> applicationFor(const QUrl&) override { return std::nullopt; }
-    void openWith(const QUrl&, const QString&) override {}
-    std::optional<QString> chooseFolder(const QString&) override { return std::nullopt; }
-};
-
 constexpr int quickRuns = 1000;
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 QString writeScript(const QString& path, const QByteArray& body) {
     QFile file(path);
@@ -149,8 +138,9 @@ const MenuItem* findAction(const Menu& menu, Action action) {
 }
 
 QString firstLine(const App& app) {
-    return app.item->menu() && !app.item->menu()->empty() ? app.item->menu()->front().title
-                                                          : QString();
+    return AppProbe::item(&app)->menu() && !AppProbe::item(&app)->menu()->empty()
+               ? AppProbe::item(&app)->menu()->front().title
+               : QString();
 }
 
 // A state file listing the first `count` of `projects`, each entry alike, in one fixed order. Two
@@ -204,6 +194,7 @@ private:
 
     QTemporaryDir dir_;
     QString stateDir_;
+    QString tool_; // what the App's tool search finds
     std::unique_ptr<App> app_;
 };
 
@@ -212,19 +203,21 @@ void TestFaults::init() {
     stateDir_ = path(QStringLiteral("state-") + QLatin1StringView(QTest::currentTestFunction()) +
                      QLatin1StringView(QTest::currentDataTag()));
     QVERIFY(QDir().mkpath(stateDir_));
-    stateDir = stateDir_;
-    ru = false;
 }
 
 void TestFaults::cleanup() {
-    if (app_ && app_->watcher)
-        app_->watcher->terminate();
+    if (app_ && AppProbe::watcher(app_.get()))
+        AppProbe::watcher(app_.get())->terminate();
     app_.reset();
 }
 
 App* TestFaults::makeApp(const QString& tool) {
-    app_ = std::make_unique<App>(std::make_unique<NullWorkspace>());
-    app_->locateTool = [tool] { return tool; };
+    AppSetup setup;
+    setup.stateDir = stateDir_;
+    setup.workspace = std::make_unique<RecordingWorkspace>();
+    tool_ = tool;
+    setup.locateTool = [this] { return tool_; };
+    app_ = std::make_unique<App>(std::move(setup));
     return app_.get();
 }
 
@@ -282,17 +275,17 @@ void TestFaults::toolFaults() {
     app->refresh();
     const int descriptors = openDescriptors();
     app->syncNow();
-    QVERIFY(waitUntil([app] { return !app->busy; }));
-    QVERIFY(findAction(*app->item->menu(), Action::SyncNow));
+    QVERIFY(waitUntil([app] { return AppProbe::busy(app) == Busy::None; }));
+    QVERIFY(findAction(*AppProbe::item(app)->menu(), Action::SyncNow));
     QCOMPARE(QFile::exists(mark), marks);
     QCOMPARE(zombieChildren(), 0);
     QCOMPARE(openDescriptors(), descriptors);
 
     // The utility goes on working with a sound tool.
     const QString good = writeScript(path(QStringLiteral("good-tool")), ": > \"$MARK.good\"");
-    app->locateTool = [good] { return good; };
+    tool_ = good;
     app->checkNow();
-    QVERIFY(waitUntil([app] { return !app->busy; }));
+    QVERIFY(waitUntil([app] { return AppProbe::busy(app) == Busy::None; }));
     QVERIFY(QFile::exists(mark + QStringLiteral(".good")));
 }
 
@@ -309,12 +302,13 @@ void TestFaults::quickExitsInARow() {
 
     for (int i = 0; i < quickRuns; ++i) {
         app->syncNow();
-        QVERIFY2(app->busy, "the launch itself failed");
-        QVERIFY2(waitUntil([app] { return !app->busy; }), qPrintable(QString::number(i)));
+        QVERIFY2(AppProbe::busy(app) != Busy::None, "the launch itself failed");
+        QVERIFY2(waitUntil([app] { return AppProbe::busy(app) == Busy::None; }),
+                 qPrintable(QString::number(i)));
     }
 
-    QVERIFY(!app->busy);
-    QVERIFY(findAction(*app->item->menu(), Action::SyncNow));
+    QVERIFY(AppProbe::busy(app) == Busy::None);
+    QVERIFY(findAction(*AppProbe::item(app)->menu(), Action::SyncNow));
     QCOMPARE(QFileInfo(counter).size(), qint64(quickRuns)); // one line of one byte per run
     QCOMPARE(zombieChildren(), 0);
     QCOMPARE(openDescriptors(), descriptors);
@@ -332,29 +326,30 @@ void TestFaults::watchKilledFromOutside() {
     QFile::remove(mark);
     qputenv("MARK", QFile::encodeName(mark));
     app->toggleWatch();
-    QVERIFY(app->watcher && app->watcher->isRunning());
-    QVERIFY(findAction(*app->item->menu(), Action::ToggleWatch)->checked);
+    QVERIFY(AppProbe::watcher(app) && AppProbe::watcher(app)->isRunning());
+    QVERIFY(findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
     QVERIFY(waitUntil([&] { return QFile::exists(mark); }));
-    QVERIFY(findAction(*app->item->menu(), Action::ToggleWatch)->checked);
+    QVERIFY(findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
 
     // Killed, and its end awaited without running the event loop, so that the completion has not
     // been handled yet.
-    const pid_t pid = app->watcher->pid();
+    const pid_t pid = AppProbe::watcher(app)->pid();
     QCOMPARE(::kill(pid, SIGKILL), 0);
     siginfo_t info{};
     while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
     }
     app->refresh();
-    QVERIFY(!findAction(*app->item->menu(), Action::ToggleWatch)->checked);
+    QVERIFY(!findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
 
-    QVERIFY(waitUntil([app] { return !app->watcher; }));
-    QVERIFY(!findAction(*app->item->menu(), Action::ToggleWatch)->checked);
+    QVERIFY(waitUntil([app] { return !AppProbe::watcher(app); }));
+    QVERIFY(!findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
     QCOMPARE(zombieChildren(), 0);
 
     // Switching it on again starts a new process.
     app->toggleWatch();
-    QVERIFY(app->watcher && app->watcher->isRunning() && app->watcher->pid() != pid);
-    QVERIFY(findAction(*app->item->menu(), Action::ToggleWatch)->checked);
+    QVERIFY(AppProbe::watcher(app) && AppProbe::watcher(app)->isRunning() &&
+            AppProbe::watcher(app)->pid() != pid);
+    QVERIFY(findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
 }
 
 // A pointer file next to the executable that holds garbage is passed over: the search goes on to
@@ -403,7 +398,7 @@ void TestFaults::garbagePointerFile() {
 
     App* app = makeApp(chosen);
     app->syncNow();
-    QVERIFY(waitUntil([app] { return !app->busy; }));
+    QVERIFY(waitUntil([app] { return AppProbe::busy(app) == Busy::None; }));
     QFile file(log);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("sync --all -q\n"));
@@ -443,7 +438,7 @@ void TestFaults::stateRewrittenWhileRefreshing() {
     validLines.insert(firstLine(*app));
     for (const QByteArray& state : states) {
         writeFile(file, state);
-        valid.append(readStateIn(stateDir_));
+        valid.append(readState(stateDir_));
         QCOMPARE(valid.last().projects.size(), counts[valid.size() - 2]);
         app->refresh();
         validLines.insert(firstLine(*app));
@@ -496,7 +491,7 @@ void TestFaults::stateRewrittenWhileRefreshing() {
     int nonEmpty = 0;
     QSet<QString> seen;
     while (!written) {
-        const Summary summary = readStateIn(stateDir_);
+        const Summary summary = readState(stateDir_);
         QVERIFY2(valid.contains(summary), qPrintable(summary.projects.join(u'|')));
         nonEmpty += !summary.projects.isEmpty();
         app->refresh();
@@ -533,9 +528,9 @@ void TestFaults::manyRefreshesKeepTheHeapFlat() {
         if (i % 10 == 0)
             writeFile(file, (i / 10) % 2 ? red : green);
         if (i % 2)
-            app->busy = QStringLiteral("sync");
+            AppProbe::busy(app) = Busy::Sync;
         else
-            app->busy.reset();
+            AppProbe::busy(app) = Busy::None;
         app->refresh();
         if (i % 100 == 0)
             QCoreApplication::processEvents(); // deferred deletions, as the event loop would run

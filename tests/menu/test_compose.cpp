@@ -7,7 +7,7 @@
 using namespace quillnest;
 
 Q_DECLARE_METATYPE(quillnest::Summary)
-Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(quillnest::Busy)
 
 namespace {
 
@@ -31,12 +31,12 @@ Summary summary(Dates dates, std::int64_t secrets = 0, std::int64_t warn = 0,
     return s;
 }
 
-Composition composed(const Summary& s, bool ru = false, std::optional<QString> busy = {},
+Composition composed(const Summary& s, bool ru = false, Busy busy = Busy::None,
                      bool watching = false) {
     MenuInputs in;
     in.summary = s;
     in.ru = ru;
-    in.busy = std::move(busy);
+    in.busy = busy;
     in.watching = watching;
     in.now = now;
     return compose(in);
@@ -195,48 +195,41 @@ void TestCompose::wholeMenuWhenNothingYet() {
 void TestCompose::datesProjectsAndWatch() {
     Summary s = summary(SyncedOnly);
     s.projects = QStringList{QStringLiteral("/a"), QStringLiteral("/b")};
-    Menu menu = composed(s, false, {}, true).menu;
+    Menu menu = composed(s, false, Busy::None, true).menu;
     QCOMPARE(menu[1].title, QStringLiteral("Projects: 2"));
     QCOMPARE(menu[2].title, QStringLiteral("Last sync: 5 minutes ago"));
     QCOMPARE(menu[3].title, QStringLiteral("Last check: never"));
     QVERIFY(menu[7].checked);
-    menu = composed(summary(CheckedOnly), true, {}, false).menu;
+    menu = composed(summary(CheckedOnly), true, Busy::None, false).menu;
     QCOMPARE(menu[2].title, QStringLiteral("Синхронизация: ещё не было"));
     QCOMPARE(menu[3].title, QStringLiteral("Проверка: 2 часа назад"));
     QVERIFY(!menu[7].checked);
 }
 
 void TestCompose::busy_data() {
-    QTest::addColumn<std::optional<QString>>("busy");
+    QTest::addColumn<Busy>("busy");
     QTest::addColumn<bool>("ru");
     QTest::addColumn<QString>("sync");
     QTest::addColumn<QString>("check");
-    QTest::addColumn<bool>("idle");
 
-    const std::optional<QString> none;
-    QTest::newRow("idle") << none << false << "Sync now"
-                          << "Check rules" << true;
-    QTest::newRow("sync") << std::optional(QStringLiteral("sync")) << false << "Syncing…"
-                          << "Check rules" << false;
-    QTest::newRow("check") << std::optional(QStringLiteral("check")) << false << "Sync now"
-                           << "Checking…" << false;
-    QTest::newRow("sync ru") << std::optional(QStringLiteral("sync")) << true << "Синхронизирую…"
-                             << "Проверить правила" << false;
-    QTest::newRow("check ru") << std::optional(QStringLiteral("check")) << true
-                              << "Синхронизировать сейчас"
-                              << "Проверяю…" << false;
-    QTest::newRow("other name") << std::optional(QStringLiteral("Sync")) << false << "Sync now"
-                                << "Check rules" << false;
-    QTest::newRow("empty name") << std::optional(QString()) << false << "Sync now"
-                                << "Check rules" << false;
+    QTest::newRow("idle") << Busy::None << false << "Sync now"
+                          << "Check rules";
+    QTest::newRow("sync") << Busy::Sync << false << "Syncing…"
+                          << "Check rules";
+    QTest::newRow("check") << Busy::Check << false << "Sync now"
+                           << "Checking…";
+    QTest::newRow("sync ru") << Busy::Sync << true << "Синхронизирую…"
+                             << "Проверить правила";
+    QTest::newRow("check ru") << Busy::Check << true << "Синхронизировать сейчас"
+                              << "Проверяю…";
 }
 
 void TestCompose::busy() {
-    QFETCH(std::optional<QString>, busy);
+    QFETCH(Busy, busy);
     QFETCH(bool, ru);
     QFETCH(QString, sync);
     QFETCH(QString, check);
-    QFETCH(bool, idle);
+    const bool idle = busy == Busy::None;
     Summary s = summary(Both, 0, 0, 2);
     s.projects = QStringList{QStringLiteral("/p/a")};
     const Menu menu = composed(s, ru, busy).menu;

@@ -1,20 +1,16 @@
 // State files that no tool writes but a broken disk, a stray command or a fuzzer can produce: sizes
 // that do not fit in memory, and texts that end inside a string.
 #include "state/summary.h"
+#include "support/test_support.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace quillnest;
+using namespace quillnest::test;
 
-namespace {
-
-bool underP(const QString& path) {
-    return path.startsWith(QLatin1StringView("/p/"));
-}
-
-} // namespace
+namespace {} // namespace
 
 class TestStateBadInput : public QObject {
     Q_OBJECT
@@ -44,7 +40,7 @@ void TestStateBadInput::oversizedFileIsNotRead() {
     if (!file.resize(size))
         QSKIP("the file system holds no sparse file of this size");
     file.close();
-    QCOMPARE(readStateIn(dir.path()), Summary());
+    QCOMPARE(readState(dir.path()), Summary());
 }
 
 // Texts that hold a number beyond the range of a double, which counts as nothing, and end inside a

@@ -2,17 +2,15 @@
 // the same decoding of keys and the same handling of repeated keys, plus numbers beyond the range
 // of a double read as null.
 #include "state/summary.h"
+#include "support/test_support.h"
 
 #include <QJsonDocument>
 #include <QTest>
 
 using namespace quillnest;
+using namespace quillnest::test;
 
 namespace {
-
-bool underP(const QString& path) {
-    return path.startsWith(QLatin1StringView("/p/"));
-}
 
 // A valid state file with one project, /p/a with one secret, around `value` as the value of an
 // unknown member.

@@ -1,5 +1,5 @@
-#include "app/settings.h"
 #include "state/summary.h"
+#include "support/test_support.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,22 +13,13 @@
 #include <unistd.h>
 
 using namespace quillnest;
+using namespace quillnest::test;
 
 namespace {
 
 // Paths under /p/ exist, all others do not.
-bool underP(const QString& path) {
-    return path.startsWith(QLatin1StringView("/p/"));
-}
-
 QString iso(const std::optional<QDateTime>& date) {
     return date ? date->toString(Qt::ISODate) : QString();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 // A state file listing `paths`, each with one secret.
@@ -47,10 +38,8 @@ class TestStateReader : public QObject {
 private Q_SLOTS:
     void summarize_data();
     void summarize();
-    void countValue_data();
-    void countValue();
-    void later_data();
-    void later();
+    void counts_data();
+    void counts();
     void pathExists_data();
     void pathExists();
     void realFoldersWithOddNames();
@@ -58,7 +47,6 @@ private Q_SLOTS:
     void unreadableStateFile_data();
     void unreadableStateFile();
     void largeFile();
-    void readStateUsesStateDir();
 };
 
 void TestStateReader::summarize_data() {
@@ -193,7 +181,7 @@ void TestStateReader::summarize() {
         QCOMPARE(summary.synced->timeSpec(), Qt::UTC);
 }
 
-void TestStateReader::countValue_data() {
+void TestStateReader::counts_data() {
     QTest::addColumn<QByteArray>("literal");
     QTest::addColumn<bool>("counts");
     QTest::addColumn<qint64>("value");
@@ -217,44 +205,16 @@ void TestStateReader::countValue_data() {
     QTest::newRow("null") << QByteArray("null") << false << qint64(0);
 }
 
-void TestStateReader::countValue() {
+// A count literal as the secrets of one project: what it adds to the total.
+void TestStateReader::counts() {
     QFETCH(QByteArray, literal);
     QFETCH(bool, counts);
     QFETCH(qint64, value);
 
-    const QJsonDocument document = QJsonDocument::fromJson("[" + literal + "]");
-    QVERIFY(document.isArray());
-    const std::optional<std::int64_t> result = quillnest::countValue(document.array().at(0));
-    QCOMPARE(result.has_value(), counts);
-    if (counts)
-        QCOMPARE(*result, value);
-}
-
-void TestStateReader::later_data() {
-    using Seconds = std::optional<std::int64_t>;
-    QTest::addColumn<Seconds>("soFar");
-    QTest::addColumn<QJsonValue>("raw");
-    QTest::addColumn<Seconds>("result");
-
-    const QJsonValue ten(u"2024-05-01T10:00:00Z"_qs);
-    const std::int64_t tenSeconds = 1714557600;
-    QTest::newRow("first date") << Seconds() << ten << Seconds(tenSeconds);
-    QTest::newRow("later date") << Seconds(tenSeconds - 1) << ten << Seconds(tenSeconds);
-    QTest::newRow("earlier date") << Seconds(tenSeconds + 1) << ten << Seconds(tenSeconds + 1);
-    QTest::newRow("equal instant, other offset")
-        << Seconds(tenSeconds) << QJsonValue(u"2024-05-01T13:00:00+03:00"_qs)
-        << Seconds(tenSeconds);
-    QTest::newRow("absent") << Seconds(5) << QJsonValue(QJsonValue::Undefined) << Seconds(5);
-    QTest::newRow("number") << Seconds() << QJsonValue(qint64(tenSeconds)) << Seconds();
-    QTest::newRow("not accepted") << Seconds(5) << QJsonValue(u"2024-05-01"_qs) << Seconds(5);
-}
-
-void TestStateReader::later() {
-    using Seconds = std::optional<std::int64_t>;
-    QFETCH(Seconds, soFar);
-    QFETCH(QJsonValue, raw);
-    QFETCH(Seconds, result);
-    QCOMPARE(quillnest::later(soFar, raw), result);
+    const Summary summary =
+        quillnest::summarize(R"({"projects":{"/p/a":{"secrets":)" + literal + "}}}", underP);
+    QCOMPARE(summary.projects, QStringList{u"/p/a"_qs});
+    QCOMPARE(summary.secrets, counts ? value : 0);
 }
 
 void TestStateReader::pathExists_data() {
@@ -317,7 +277,7 @@ void TestStateReader::realFoldersWithOddNames() {
     writeFile(state + u"/state.json"_qs,
               stateListing(QStringList(expected) << base + u"/deleted"_qs << QString()));
 
-    const Summary summary = readStateIn(state);
+    const Summary summary = readState(state);
     QCOMPARE(summary.projects, expected);
     QCOMPARE(summary.secrets, qint64(expected.size()));
 }
@@ -331,7 +291,7 @@ void TestStateReader::relativeKeyResolvesAgainstWorkingDirectory() {
 
     const QString before = QDir::currentPath();
     QVERIFY(QDir::setCurrent(temp.filePath(u"work"_qs)));
-    const Summary summary = readStateIn(temp.path());
+    const Summary summary = readState(temp.path());
     QVERIFY(QDir::setCurrent(before));
     QCOMPARE(summary.projects, QStringList({u"./here"_qs, u"here"_qs}));
 }
@@ -370,10 +330,10 @@ void TestStateReader::unreadableStateFile() {
         // "dir/" + "/state.json" still names the file: the path is not normalised, and the
         // system treats the double slash as one.
         writeFile(file, listing);
-        QCOMPARE(readStateIn(dir + u'/').projects.size(), 1);
+        QCOMPARE(readState(dir + u'/').projects.size(), 1);
         return;
     }
-    QCOMPARE(readStateIn(dir), Summary());
+    QCOMPARE(readState(dir), Summary());
 }
 
 // Files far larger or deeper than the tool ever writes are read or refused without harm.
@@ -392,36 +352,24 @@ void TestStateReader::largeFile() {
         big += chunk;
     big += "0]}";
     writeFile(file, big);
-    Summary summary = readStateIn(temp.path());
+    Summary summary = readState(temp.path());
     QCOMPARE(summary.projects.size(), 1);
     QCOMPARE(summary.secrets, qint64(2));
     QCOMPARE(iso(summary.synced), u"2024-05-01T10:00:00Z"_qs);
 
     big.chop(1); // truncated
     writeFile(file, big);
-    QCOMPARE(readStateIn(temp.path()), Summary());
+    QCOMPARE(readState(temp.path()), Summary());
 
     big.fill('\xff');
     writeFile(file, big);
-    QCOMPARE(readStateIn(temp.path()), Summary());
+    QCOMPARE(readState(temp.path()), Summary());
 
     const int depth = 100000;
     writeFile(file, R"({"projects":)" + QByteArray(depth, '[') + QByteArray(depth, ']') + "}");
-    QCOMPARE(readStateIn(temp.path()), Summary());
+    QCOMPARE(readState(temp.path()), Summary());
     writeFile(file, QByteArray(depth, '{'));
-    QCOMPARE(readStateIn(temp.path()), Summary());
-}
-
-void TestStateReader::readStateUsesStateDir() {
-    QTemporaryDir temp;
-    QVERIFY(temp.isValid());
-    QVERIFY(QDir(temp.path()).mkdir(u"project"_qs));
-    writeFile(temp.filePath(u"state.json"_qs), stateListing({temp.filePath(u"project"_qs)}));
-    const QString before = stateDir;
-    stateDir = temp.path();
-    const Summary summary = readState();
-    stateDir = before;
-    QCOMPARE(summary.projects, QStringList{temp.filePath(u"project"_qs)});
+    QCOMPARE(readState(temp.path()), Summary());
 }
 
 QTEST_APPLESS_MAIN(TestStateReader)

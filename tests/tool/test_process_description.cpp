@@ -9,7 +9,6 @@ class TestProcessSpec : public QObject {
 private Q_SLOTS:
     void spec_data();
     void spec();
-    void toolSpecFollowsLanguage();
 };
 
 void TestProcessSpec::spec_data() {
@@ -92,22 +91,6 @@ void TestProcessSpec::spec() {
     const ProcessSpec spec = processSpec(args, tool, inherited, russian);
     QCOMPARE(spec.argv, argv);
     QCOMPARE(spec.env, env);
-}
-
-void TestProcessSpec::toolSpecFollowsLanguage() {
-    const bool saved = ru;
-    for (const bool russian : {false, true}) {
-        ru = russian;
-        const ProcessSpec spec = toolSpec({QStringLiteral("check"), QStringLiteral("--all")});
-        QCOMPARE(spec.argv.size(), 4);
-        QCOMPARE(spec.argv.first(), QStringLiteral("/usr/bin/env"));
-        QVERIFY(!spec.argv.at(1).isEmpty());
-        QCOMPARE(spec.argv.mid(2), (QStringList{QStringLiteral("check"), QStringLiteral("--all")}));
-        QCOMPARE(spec.env.value(QStringLiteral("QUILLNEST_LANG")),
-                 russian ? QStringLiteral("ru") : QStringLiteral("en"));
-        QCOMPARE(spec.env.value(QStringLiteral("HOME")), qEnvironmentVariable("HOME"));
-    }
-    ru = saved;
 }
 
 QTEST_GUILESS_MAIN(TestProcessSpec)

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <QTest>
 
@@ -13,7 +13,6 @@ private Q_SLOTS:
     void linuxLanguages();
     void stateDirectory_data();
     void stateDirectory();
-    void localise();
 };
 
 void TestSettings::language_data() {
@@ -73,15 +72,6 @@ void TestSettings::stateDirectory() {
     QFETCH(Env, env);
     QFETCH(QString, expected);
     QCOMPARE(stateDirFrom(env, QStringLiteral("/Users/a")), expected);
-}
-
-void TestSettings::localise() {
-    ru = false;
-    QCOMPARE(L(u"Quit", u"Выйти"), QStringLiteral("Quit"));
-    QCOMPARE(L(u"", u"Выйти"), QString());
-    ru = true;
-    QCOMPARE(L(u"Quit", u"Выйти"), QString::fromUtf8("Выйти"));
-    ru = false;
 }
 
 QTEST_APPLESS_MAIN(TestSettings)

@@ -1,7 +1,6 @@
 // App::refresh: the one place where the status icon, its tooltip and its menu are composed.
 #include "app/app.h"
 
-#include "app/settings.h"
 #include "menu/compose.h"
 #include "menu/dot_icon.h"
 #include "platform/status_item.h"
@@ -16,8 +15,8 @@ namespace quillnest {
 
 void App::refresh() {
     MenuInputs inputs;
-    inputs.summary = readState();
-    inputs.ru = ru;
+    inputs.summary = readState(setup_.stateDir);
+    inputs.ru = setup_.ru;
     inputs.busy = busy;
     inputs.watching = watcher && watcher->isRunning();
     inputs.now = QDateTime::currentDateTimeUtc();

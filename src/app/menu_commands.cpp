@@ -1,7 +1,7 @@
 // The menu commands of App and the running of the tool.
 #include "app/app.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "menu/compose.h"
 #include "platform/workspace.h"
 #include "state/summary.h"
@@ -15,25 +15,21 @@
 
 namespace quillnest {
 
-namespace {
-
 // Clears `busy` and refreshes, if the App still exists.
-std::function<void()> commandCompletion(App* app) {
-    QPointer<App> self(app);
+std::function<void()> App::commandCompletion() {
+    QPointer<App> self(this);
     return [self] {
-        if (self)
-            self->busy.reset();
-        if (self)
-            self->refresh();
+        if (!self)
+            return;
+        self->busy = Busy::None;
+        self->refresh();
     };
 }
 
-} // namespace
-
 ProcessSpec App::process(const QStringList& args) const {
-    ProcessSpec spec =
-        processSpec(args, locateTool ? locateTool() : cliPath(), processEnvironment(), ru);
-    spec.argv[0] = envProgram;
+    ProcessSpec spec = processSpec(args, setup_.locateTool ? setup_.locateTool() : cliPath(),
+                                   processEnvironment(), setup_.ru);
+    spec.argv[0] = setup_.envProgram;
     return spec;
 }
 
@@ -42,15 +38,15 @@ void App::run(const QStringList& args, std::function<void()> done) {
 }
 
 void App::syncNow() {
-    busy = QStringLiteral("sync");
+    busy = Busy::Sync;
     refresh();
-    run(syncAllArgs(), commandCompletion(this));
+    run(syncAllArgs(), commandCompletion());
 }
 
 void App::checkNow() {
-    busy = QStringLiteral("check");
+    busy = Busy::Check;
     refresh();
-    run(checkAllArgs(), commandCompletion(this));
+    run(checkAllArgs(), commandCompletion());
 }
 
 // Switching off forgets the process at once; its completion, arriving when it has ended, clears
@@ -82,13 +78,14 @@ void App::toggleWatch() {
 }
 
 void App::addProject() {
-    const std::optional<QString> folder = workspace_->chooseFolder(addProjectMessage(ru));
+    const std::optional<QString> folder =
+        setup_.workspace->chooseFolder(addProjectMessage(setup_.ru));
     if (!folder || folder->isEmpty())
         return;
-    const bool masterExists = pathExists(*folder + QStringLiteral("/QUILLNEST.md"));
-    busy = QStringLiteral("sync");
+    const bool masterExists = pathExists(masterFilePath(*folder));
+    busy = Busy::Sync;
     refresh();
-    run(addProjectArgs(*folder, masterExists), commandCompletion(this));
+    run(addProjectArgs(*folder, masterExists), commandCompletion());
 }
 
 void App::openMaster(const QString& path) {
@@ -96,21 +93,22 @@ void App::openMaster(const QString& path) {
         return;
     const QString target = masterTarget(path, pathExists);
     const QUrl url = QUrl::fromLocalFile(target);
-    const std::optional<QString> editor = workspace_->textEditor();
-    if (opensInTextEditor(target, editor.has_value(), workspace_->applicationFor(url).has_value()))
-        workspace_->openWith(url, *editor);
+    const std::optional<QString> editor = setup_.workspace->textEditor();
+    if (opensInTextEditor(target, editor.has_value(),
+                          setup_.workspace->applicationFor(url).has_value()))
+        setup_.workspace->openWith(url, *editor);
     else
-        workspace_->open(url);
+        setup_.workspace->open(url);
 }
 
 void App::openConflicts() {
-    const QStringList folders = conflictFolders(readState().projects, pathExists);
+    const QStringList folders = conflictFolders(readState(setup_.stateDir).projects, pathExists);
     for (const QString& folder : folders)
-        workspace_->open(QUrl::fromLocalFile(folder));
+        setup_.workspace->open(QUrl::fromLocalFile(folder));
 }
 
 void App::openSite() {
-    workspace_->open(QUrl(QString::fromLatin1(siteUrl)));
+    setup_.workspace->open(QUrl(QString::fromLatin1(siteUrl)));
 }
 
 } // namespace quillnest

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <QDir>
 #include <QLocale>
@@ -8,10 +8,6 @@ namespace quillnest {
 
 bool ru = false;
 QString stateDir;
-
-QString L(QStringView en, QStringView ruText) {
-    return (ru ? ruText : en).toString();
-}
 
 bool ruFrom(const QStringList& preferredLanguages) {
     const QString first =

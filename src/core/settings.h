@@ -1,14 +1,15 @@
 // Process-wide settings fixed once at start-up: the interface language and the state directory.
 //
 // `ru` and `stateDir` are written by initSettings() on the main thread before the event loop runs
-// and only read afterwards, so they need no lock. The decisions themselves are pure functions of
-// their inputs (preferred languages, environment, home directory) so that tests need no globals.
+// and only read afterwards, so they need no lock. Only the application layer reads them; everything
+// below it is handed the language or the directory as an argument. The decisions themselves are
+// pure functions of their inputs (preferred languages, environment, home directory) so that tests
+// need no globals.
 #pragma once
 
 #include <QMap>
 #include <QString>
 #include <QStringList>
-#include <QStringView>
 
 namespace quillnest {
 
@@ -17,9 +18,6 @@ using Env = QMap<QString, QString>;
 
 extern bool ru;
 extern QString stateDir;
-
-// The Russian text when `ru` is set, the English one otherwise. No formatting, no fallback.
-QString L(QStringView en, QStringView ruText);
 
 // True when the first preferred language begins with "ru" (case-sensitive); an empty list is
 // English.

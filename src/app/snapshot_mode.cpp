@@ -1,9 +1,9 @@
 // Snapshot mode: pictures of the installed menu and of its project submenu, then quit.
 #include "app/app.h"
 
+#include "app/snapshot_mode.h"
 #include "platform/status_item.h"
 #include "snapshot/snapshot.h"
-#include "snapshot/snapshot_mode.h"
 
 #include <QCoreApplication>
 

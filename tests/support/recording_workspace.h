@@ -1,0 +1,35 @@
+// A workspace that records what the App would open instead of opening it, for tests of the menu
+// commands.
+#pragma once
+
+#include "platform/workspace.h"
+
+#include <QList>
+#include <QPair>
+#include <QStringList>
+#include <QUrl>
+
+#include <optional>
+
+namespace quillnest::test {
+
+// Records what would be opened; answers the questions as its fields say.
+struct RecordingWorkspace final : Workspace {
+    QList<QUrl> opened;
+    QList<QPair<QUrl, QString>> openedWith;
+    std::optional<QString> editor;
+    std::optional<QString> assigned;
+    std::optional<QString> folder; // the folder chooser's answer
+    QStringList messages;          // what the folder chooser was asked with
+
+    void open(const QUrl& url) override { opened.append(url); }
+    std::optional<QString> textEditor() override { return editor; }
+    std::optional<QString> applicationFor(const QUrl&) override { return assigned; }
+    void openWith(const QUrl& url, const QString& app) override { openedWith.append({url, app}); }
+    std::optional<QString> chooseFolder(const QString& message) override {
+        messages.append(message);
+        return folder;
+    }
+};
+
+} // namespace quillnest::test
