@@ -28,9 +28,16 @@ constexpr std::array<SystemRgb, 4> systemColors = {{
 constexpr qreal iconWidth = 20;
 constexpr qreal iconHeight = 18;
 
+// The sheet behind the ink: white under dark ink, near black under light ink.
+QColor paperFor(const QColor& ink) {
+    return qGray(ink.rgb()) < 128 ? QColor(255, 255, 255) : QColor(28, 28, 30);
+}
+
 // The document glyph: a page with a folded top-right corner and four text lines, 15 high, its
-// bottom 2 above the icon's bottom edge and its left edge at 1. Stroked, not filled, so the glyph
-// reads as an outline in the text colour on any panel background.
+// bottom 2 above the icon's bottom edge and its left edge at 1. Outline and lines are in the ink
+// colour, the sheet inside in the contrasting paper colour. A panel's colour is not always known
+// to an application (a dark panel under a light desktop theme is common), and one of the two always
+// stands out against it: the sheet on a panel like the ink, the outline on a panel like the paper.
 void paintDocument(QPainter& p, const QColor& ink) {
     constexpr qreal pen = 1.2;
     constexpr qreal left = 1 + pen / 2;
@@ -46,10 +53,13 @@ void paintDocument(QPainter& p, const QColor& ink) {
     page.lineTo(right, bottom);
     page.lineTo(left, bottom);
     page.closeSubpath();
+    const QPainterPath sheetOutline = page;
     // The fold: down from the cut and across to the right edge.
     page.moveTo(right - fold, top);
     page.lineTo(right - fold, top + fold);
     page.lineTo(right, top + fold);
+
+    p.fillPath(sheetOutline, paperFor(ink));
 
     p.setPen(QPen(ink, pen, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);

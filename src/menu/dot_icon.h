@@ -17,8 +17,9 @@ namespace quillnest {
 QColor systemColor(StatusColor color, bool dark);
 
 // A 20 x 18 icon (scaled to fit, keeping that aspect, at other sizes) whose engine paints the glyph
-// in the palette's text colour at paint time, so it is sharp at every size and scale and follows a
-// light or dark palette. Not a mask: the panel shows its colours as they are.
+// at paint time, its outline and lines in the palette's text colour on a sheet of the contrasting
+// colour (so it stands out on dark and light panels alike), so it is sharp at every size and scale
+// and follows a light or dark palette. Not a mask: the panel shows its colours as they are.
 QIcon dotIcon(StatusColor color);
 
 } // namespace quillnest

@@ -7,6 +7,9 @@
 #include <QPixmap>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
+
 using namespace quillnest;
 
 namespace {
@@ -47,6 +50,8 @@ private Q_SLOTS:
     void dotAndGlyph();
     void sameIconFollowsPalette();
     void paintKeepsAspect();
+    void glyphStandsOutOnPanels_data();
+    void glyphStandsOutOnPanels();
 };
 
 void TestDotIcon::sizes_data() {
@@ -114,8 +119,10 @@ void TestDotIcon::dotAndGlyph() {
     const QColor edge = at(image, 1.5, 8);
     QCOMPARE(edge.alpha(), 255);
     QCOMPARE(edge.rgb(), (dark ? darkText : lightText).rgb());
-    // Inside the page, between the text lines, nothing is drawn.
-    QCOMPARE(at(image, 6.5, 9.9).alpha(), 0);
+    // Inside the page, between the text lines, the sheet is opaque and of the opposite lightness.
+    const QColor sheet = at(image, 6.5, 9.9);
+    QCOMPARE(sheet.alpha(), 255);
+    QVERIFY(dark ? qGray(sheet.rgb()) < 64 : qGray(sheet.rgb()) > 192);
 }
 
 // The palette is read when painting, not when the icon is made.
@@ -143,6 +150,65 @@ void TestDotIcon::paintKeepsAspect() {
     QCOMPARE(image.pixelColor(20 + 15, 13), systemColor(StatusColor::Yellow, false));
     QCOMPARE(image.pixelColor(5, 13).alpha(), 0);
     QCOMPARE(image.pixelColor(55, 13).alpha(), 0);
+}
+
+// WCAG 2 relative luminance and contrast ratio of two opaque sRGB colours.
+double luminance(QColor c) {
+    const auto channel = [](int v) {
+        const double x = v / 255.0;
+        return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+}
+
+double contrast(QColor a, QColor b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+void TestDotIcon::glyphStandsOutOnPanels_data() {
+    QTest::addColumn<QColor>("panel");
+    QTest::addColumn<bool>("darkTheme");
+    QTest::addColumn<int>("size");
+    for (const char* panel : {"#2b2b2b", "#eeeeee", "#000000", "#ffffff"}) {
+        for (bool darkTheme : {false, true}) {
+            for (int size : {16, 22, 24}) {
+                QTest::addRow("panel %s, %s theme, %d px", panel, darkTheme ? "dark" : "light",
+                              size)
+                    << QColor(QString::fromLatin1(panel)) << darkTheme << size;
+            }
+        }
+    }
+}
+
+// Whatever the panel behind it and the desktop's theme, at least a third of the page (left of the
+// dot) contrasts with the panel by at least 3:1, as WCAG asks of graphical objects.
+void TestDotIcon::glyphStandsOutOnPanels() {
+    QFETCH(QColor, panel);
+    QFETCH(bool, darkTheme);
+    QFETCH(int, size);
+    QGuiApplication::setPalette(darkTheme ? darkPalette : lightPalette);
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(panel);
+    {
+        QPainter p(&image);
+        dotIcon(StatusColor::Green).paint(&p, image.rect());
+    }
+    // The page spans x 1..13 and y 1..16 of the 20 x 18 icon; the dot starts at x 11.
+    const qreal scale = size / 20.0;
+    const int top = qRound((size - 18 * scale) / 2);
+    int page = 0;
+    int standing = 0;
+    for (int y = top + qRound(1 * scale); y < top + qRound(16 * scale); ++y) {
+        for (int x = qRound(1 * scale); x < qRound(11 * scale); ++x) {
+            ++page;
+            if (contrast(image.pixelColor(x, y), panel) >= 3.0)
+                ++standing;
+        }
+    }
+    QVERIFY2(standing * 3 >= page,
+             qPrintable(QStringLiteral("%1 of %2 pixels stand out").arg(standing).arg(page)));
 }
 
 QTEST_MAIN(TestDotIcon)
