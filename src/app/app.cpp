@@ -13,6 +13,9 @@ namespace quillnest {
 namespace {
 constexpr int refreshIntervalMs = 15000;
 constexpr int showMenuDelayMs = 1000;
+// The longest a refresh waits for the open menu to close. A tray host that said the menu opened
+// may never say it closed (a panel that crashed or restarted meanwhile).
+constexpr int deferredRefreshLimitMs = 60000;
 } // namespace
 
 App::App(AppSetup setup, QObject* parent)
@@ -21,10 +24,14 @@ App::App(AppSetup setup, QObject* parent)
         setup_.workspace = std::make_unique<DesktopWorkspace>();
     connect(item, &StatusItem::activated, this, &App::dispatch, Qt::QueuedConnection);
     connect(item, &StatusItem::menuClosed, this, [this] {
-        if (refreshPending_) {
-            refreshPending_ = false;
-            refresh();
-        }
+        if (refreshPending_)
+            refreshDeferred();
+    });
+    deferredLimit_.setSingleShot(true);
+    deferredLimit_.setInterval(deferredRefreshLimitMs);
+    connect(&deferredLimit_, &QTimer::timeout, this, [this] {
+        if (refreshPending_)
+            refreshDeferred();
     });
 }
 
@@ -51,12 +58,26 @@ void App::applicationWillTerminate() {
         watcher->terminate();
 }
 
-// A tick that falls due while the menu is open refreshes once, after it has closed.
 void App::timerTick() {
-    if (item->isMenuOpen()) {
-        refreshPending_ = true;
+    requestRefresh();
+}
+
+// A refresh that falls due while the menu is open happens once, after it has closed, or when it
+// has waited deferredRefreshLimitMs, whichever comes first.
+void App::requestRefresh() {
+    if (!item->isMenuOpen()) {
+        refresh();
         return;
     }
+    if (!refreshPending_) {
+        refreshPending_ = true;
+        deferredLimit_.start();
+    }
+}
+
+void App::refreshDeferred() {
+    refreshPending_ = false;
+    deferredLimit_.stop();
     refresh();
 }
 

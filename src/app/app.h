@@ -15,12 +15,11 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
 #include <optional>
-
-class QTimer;
 
 namespace quillnest {
 
@@ -79,6 +78,9 @@ private:
 
     void dispatch(Action action, const QString& represented);
     void timerTick();
+    // Refreshes now, or once the open menu has closed (at the latest a minute after the request).
+    void requestRefresh();
+    void refreshDeferred();
     // The completion of a one-shot command: clears `busy` and refreshes.
     std::function<void()> commandCompletion();
     // Writes the snapshot pictures and requests termination when QUILLNEST_SNAPSHOT asks for it.
@@ -90,7 +92,8 @@ private:
     QTimer* timer = nullptr;               // owned; set when launching has finished
 
     AppSetup setup_;
-    bool refreshPending_ = false; // a timer tick fell due while the menu was open
+    bool refreshPending_ = false; // a refresh fell due while the menu was open
+    QTimer deferredLimit_;        // bounds how long that refresh waits
     struct ShownIcon {
         StatusColor color;
         unsigned glyph;  // the palette's text colour the icon was painted in

@@ -55,6 +55,7 @@ private Q_SLOTS:
     void openConflictsReadsStateAtClick();
     void oddFolderReachesToolAsOneArgument();
     void openMenuIsNotRebuiltUntilClosed();
+    void deferredRefreshHasALimit();
 
 private:
     App* makeApp(bool russian = false, const QString& envProgram = QStringLiteral("/usr/bin/env"));
@@ -434,6 +435,26 @@ void TestApp::openMenuIsNotRebuiltUntilClosed() {
     QTRY_COMPARE_WITH_TIMEOUT(menu->actions().first()->text(),
                               QStringLiteral("All rules in sync and clean"), 5000);
     QVERIFY(refreshed.count() >= 1);
+}
+
+// A menu that stays open (or a host that never says it closed) holds a due refresh back only for
+// the limit: then the state is read, and the icon shows it.
+void TestApp::deferredRefreshHasALimit() {
+    App* app = makeApp();
+    app->applicationDidFinishLaunching();
+    AppProbe::timer(app)->setInterval(20);
+    AppProbe::deferredLimit(app)->setInterval(300);
+    AppProbe::item(app)->popUp();
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::item(app)->isMenuOpen(), 5000);
+    QSignalSpy refreshed(app, &App::refreshed);
+    const QByteArray project = QDir(dir_.path()).absolutePath().toUtf8();
+    writeState(R"({"projects": {")" + project + R"(": {"checked": "2024-05-01T10:00:00Z"}}})");
+
+    QTRY_COMPARE_WITH_TIMEOUT(refreshed.count(), 1, 5000);
+    QVERIFY(AppProbe::item(app)->isMenuOpen());
+    QCOMPARE(AppProbe::item(app)->menu()->front().title,
+             QStringLiteral("All rules in sync and clean"));
+    AppProbe::item(app)->qmenu()->hide();
 }
 
 QTEST_MAIN(TestApp)
