@@ -102,6 +102,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's Wayland plugin lets the utility run as a native Wayland client; without it Qt falls back to
+# XWayland, where everything works the same.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 # The tray on GNOME Shell needs this extension; other desktops show the icon as they are.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS gnome-shell-extension-appindicator)
 
