@@ -2,6 +2,7 @@
 
 #include "platform/status_item.h"
 #include "platform/workspace.h"
+#include "state/state_watch.h"
 #include "tool/child_process.h"
 
 #include <QCoreApplication>
@@ -45,6 +46,10 @@ void App::applicationDidFinishLaunching() {
     timer->setInterval(refreshIntervalMs);
     connect(timer, &QTimer::timeout, this, &App::timerTick);
     timer->start();
+
+    // The timer keeps the relative dates current; the watch shows the tool's results at once.
+    auto* watch = new StateWatch(setup_.stateDir, this);
+    connect(watch, &StateWatch::changed, this, &App::requestRefresh);
 
     runSnapshotMode();
 

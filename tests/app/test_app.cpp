@@ -56,6 +56,7 @@ private Q_SLOTS:
     void oddFolderReachesToolAsOneArgument();
     void openMenuIsNotRebuiltUntilClosed();
     void deferredRefreshHasALimit();
+    void stateChangeShowsBeforeTheTimer();
 
 private:
     App* makeApp(bool russian = false, const QString& envProgram = QStringLiteral("/usr/bin/env"));
@@ -455,6 +456,20 @@ void TestApp::deferredRefreshHasALimit() {
     QCOMPARE(AppProbe::item(app)->menu()->front().title,
              QStringLiteral("All rules in sync and clean"));
     AppProbe::item(app)->qmenu()->hide();
+}
+
+// The tool's new state shows without waiting for the 15-second timer.
+void TestApp::stateChangeShowsBeforeTheTimer() {
+    App* app = makeApp();
+    app->applicationDidFinishLaunching();
+    QCOMPARE(AppProbe::item(app)->menu()->front().title, QStringLiteral("Nothing synced yet"));
+    const QByteArray project = QDir(dir_.path()).absolutePath().toUtf8();
+    writeFile(stateDir_ + QStringLiteral("/new.json"),
+              R"({"projects": {")" + project + R"(": {"checked": "2024-05-01T10:00:00Z"}}})");
+    QVERIFY(QFile::rename(stateDir_ + QStringLiteral("/new.json"),
+                          stateDir_ + QStringLiteral("/state.json")));
+    QTRY_COMPARE_WITH_TIMEOUT(AppProbe::item(app)->menu()->front().title,
+                              QStringLiteral("All rules in sync and clean"), 5000);
 }
 
 QTEST_MAIN(TestApp)
