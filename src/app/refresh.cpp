@@ -16,23 +16,25 @@ namespace quillnest {
 void App::refresh() {
     MenuInputs inputs;
     inputs.summary = readState(setup_.stateDir);
+
+    // The icon first: it is what the user sees change, and composing the menu takes longer than
+    // reading the state. A new icon is handed to the tray only when it would look different:
+    // another status colour, or a palette change (light to dark) that changes the glyph. An equal
+    // icon every tick would only make the panel redraw.
+    const StatusColor color = statusColor(inputs.summary);
+    const ShownIcon shown{color, QGuiApplication::palette().color(QPalette::WindowText).rgba(),
+                          QGuiApplication::palette().color(QPalette::Window).rgba()};
+    if (shownIcon_ != shown || !item->image()) {
+        item->setImage(dotIcon(color));
+        shownIcon_ = shown;
+    }
+    item->setToolTip(QStringLiteral("Quillnest"));
+
     inputs.ru = setup_.ru;
     inputs.busy = busy;
     inputs.watching = watcher && watcher->isRunning();
     inputs.now = QDateTime::currentDateTimeUtc();
     const Composition composition = compose(inputs);
-
-    // A new icon is handed to the tray only when it would look different: another status colour,
-    // or a palette change (light to dark) that changes the glyph. An equal icon every tick would
-    // only make the panel redraw.
-    const ShownIcon shown{composition.color,
-                          QGuiApplication::palette().color(QPalette::WindowText).rgba(),
-                          QGuiApplication::palette().color(QPalette::Window).rgba()};
-    if (shownIcon_ != shown || !item->image()) {
-        item->setImage(dotIcon(composition.color));
-        shownIcon_ = shown;
-    }
-    item->setToolTip(QStringLiteral("Quillnest"));
     if (!item->menu() || *item->menu() != composition.menu)
         item->setMenu(composition.menu);
 

@@ -8,8 +8,8 @@
 
 namespace quillnest {
 namespace {
-// How long events are gathered after the first one: a rename, or a rewrite in a few writes, is one
-// change, and the refresh still follows within a tenth of a second.
+// How long events are gathered after a change before the file is looked at again: a rewrite in
+// several writes is one change, and the refresh still follows well within a tenth of a second.
 constexpr int settleMs = 25;
 } // namespace
 
@@ -25,18 +25,36 @@ StateWatch::StateWatch(const QString& dir, QObject* parent)
     arm();
 }
 
+// A file put in place whole (renamed over the old one, or deleted, or made) is taken at once; the
+// tool's writes are over by then. Anything else, a file being rewritten in place above all, is
+// looked at once the events have paused for settleMs, so that a half-written file is not shown.
+// Events while that pause runs are gathered into it.
 void StateWatch::onEvent() {
-    if (!settle_.isActive())
+    if (settle_.isActive())
+        return;
+    const Stamp now = stamp();
+    const bool replaced = now.has_value() != last_.has_value() ||
+                          (now && ((*now)[0] != (*last_)[0] || (*now)[1] != (*last_)[1]));
+    if (replaced)
+        settle();
+    else
         settle_.start();
 }
 
+// The change is told before the watches are renewed, which would only delay it. A change that
+// slips in meanwhile is caught by the look at the file after renewing them.
 void StateWatch::settle() {
-    arm();
     const Stamp now = stamp();
-    if (now == last_)
-        return;
-    last_ = now;
-    Q_EMIT changed();
+    if (now != last_) {
+        last_ = now;
+        // Events that this change still causes (the old file's, the folder's) come within the
+        // pause and find nothing new.
+        settle_.start();
+        Q_EMIT changed();
+    }
+    arm();
+    if (stamp() != last_ && !settle_.isActive())
+        settle_.start();
 }
 
 // Watches the state directory, or the nearest folder above it that exists, for the file or the
@@ -50,16 +68,18 @@ void StateWatch::arm() {
             break;
         folder = parent;
     }
-    for (const QString& path : watcher_.directories()) {
-        if (path != folder)
-            watcher_.removePath(path);
+    if (folder != watchedFolder_) {
+        if (!watchedFolder_.isEmpty())
+            watcher_.removePath(watchedFolder_);
+        watchedFolder_ = watcher_.addPath(folder) ? folder : QString();
     }
-    if (!watcher_.directories().contains(folder))
-        watcher_.addPath(folder);
-    if (!watcher_.files().isEmpty())
-        watcher_.removePaths(watcher_.files());
-    if (QFileInfo::exists(file_))
-        watcher_.addPath(file_);
+    const std::optional<FileId> file =
+        last_ ? std::optional(FileId{(*last_)[0], (*last_)[1]}) : std::nullopt;
+    if (file == watchedFile_)
+        return;
+    if (watchedFile_)
+        watcher_.removePath(file_);
+    watchedFile_ = file && watcher_.addPath(file_) ? file : std::nullopt;
 }
 
 StateWatch::Stamp StateWatch::stamp() const {
