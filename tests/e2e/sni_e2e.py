@@ -385,7 +385,15 @@ class World(tray_e2e.World):
         log("session bus at", self.bus_address)
 
     def wait_watcher(self):
-        wait_until(f"the host's {WATCHER}", lambda: self.bus.name_has_owner(WATCHER), 30)
+        """Waits for the watcher and for a host registered with it: a program that starts earlier
+        finds no tray (and may fall back to XEmbed)."""
+        def hosted():
+            if not self.bus.name_has_owner(WATCHER):
+                return False
+            watcher = self.bus.get_object(WATCHER, "/StatusNotifierWatcher", introspect=False)
+            return bool(watcher.Get(WATCHER, "IsStatusNotifierHostRegistered",
+                                    dbus_interface=PROPS, timeout=10))
+        wait_until(f"{WATCHER} with a host registered", hosted, 30)
 
     def registered(self):
         watcher = self.bus.get_object(WATCHER, "/StatusNotifierWatcher", introspect=False)
