@@ -473,13 +473,31 @@ class World(tray_e2e.World):
                 return info
         return None
 
-    def ocr(self, shot, box, label):
-        crop = self.path(f"{self.shots:02d}-{label}-ocr.png")
-        subprocess.run(["convert", shot, "-crop", f'{box["w"]}x{box["h"]}+{box["x"]}+{box["y"]}',
-                        "+repage", "-colorspace", "Gray", "-resize", "300%", crop], check=True)
-        out = subprocess.run(["tesseract", crop, "-", "--psm", "6"], capture_output=True,
-                             check=True).stdout.decode(errors="replace")
-        return re.sub(r"\s+", " ", out.replace("\u2014", "-"))
+    def read_menu(self, menu, label):
+        """Waits until tesseract reads "Sync now" in the open menu (it is drawn a moment after
+        it is mapped); returns the screenshot and the text."""
+        seen = {}
+
+        def reads():
+            shot = self.screenshot(label)
+            crop = self.path("ocr.png")
+            subprocess.run(["convert", shot, "-crop",
+                            f'{menu["w"]}x{menu["h"]}+{menu["x"]}+{menu["y"]}', "+repage",
+                            "-colorspace", "Gray", "-resize", "300%", crop], check=True)
+            out = subprocess.run(["tesseract", crop, "-", "--psm", "6"], capture_output=True,
+                                 check=True).stdout.decode(errors="replace")
+            os.remove(crop)
+            seen["last"] = (shot, re.sub(r"\s+", " ", out))
+            if "Sync now" in seen["last"][1]:
+                return seen["last"]
+            os.remove(shot)
+            self.shots -= 1
+            return None
+        try:
+            return wait_until("the panel's menu to read \"Sync now\"", reads, 8)
+        except Failure as e:
+            shot = self.screenshot(label)
+            raise Failure(f"{e}; it read: {seen.get('last', (None, ''))[1]!r} (see {shot})")
 
     # ---- Wayland
 
@@ -655,7 +673,7 @@ def make_projects(world, synced=True):
     return paths
 
 
-def check_item(world, item):
+def check_item(item):
     """The item's properties as a host reads them, and the titles of its menu."""
     props = item.properties()
     log("item properties:", {str(k): ("..." if "Pixmap" in k or k == "ToolTip" else
@@ -733,7 +751,7 @@ def case_xfce_item(world):
     world.start_app()
     item = world.wait_item()
     world.wait_shown("green")
-    check_item(world, item)
+    check_item(item)
 
 
 def case_xfce_menu_sync(world):
@@ -755,12 +773,9 @@ def case_xfce_menu_sync(world):
     world.x("xdotool", "mousemove", str(box["x"] + box["w"] // 2),
             str(box["y"] + box["h"] // 2), "click", "3")
     menu = wait_until("the panel's menu to open", world.host_menu, 15)
-    time.sleep(0.5)  # drawn after it is mapped
-    shot = world.screenshot("panel-menu")
-    text = world.ocr(shot, menu, "panel-menu")
-    log(f"panel menu at {menu['x']},{menu['y']} {menu['w']}x{menu['h']} reads:", text)
-    if "Sync now" not in text:
-        raise Failure(f"the panel's menu does not read \"Sync now\" (see {shot})")
+    shot, text = world.read_menu(menu, "panel-menu")
+    log(f"panel menu at {menu['x']},{menu['y']} {menu['w']}x{menu['h']} reads:", text,
+        f"({os.path.basename(shot)})")
     world.x("xdotool", "key", "--delay", "120", *["Down"] * downs)
     world.screenshot("sync-highlighted")
     world.x("xdotool", "key", "Return")
@@ -809,7 +824,7 @@ def case_wayland_item(world):
     world.start_app()
     item = world.wait_item()
     world.wait_shown("green")
-    check_item(world, item)
+    check_item(item)
 
 
 def case_wayland_glyph(world):
