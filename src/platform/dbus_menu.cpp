@@ -19,7 +19,8 @@ static DBusMenuLayoutItem layoutOf(const DBusMenuTree& tree, const DBusMenuNode&
 }
 
 DBusMenu::DBusMenu(PickHandler pick, OpenHandler open, QObject* parent)
-    : QObject(parent), pick_(std::move(pick)), openChanged_(std::move(open)) {
+    : QObject(parent), pick_(std::move(pick)), openChanged_(std::move(open)),
+      tree_(std::make_shared<const DBusMenuTree>()) {
     registerDBusTypes();
 }
 
@@ -27,7 +28,7 @@ void DBusMenu::setMenu(const Menu& menu) {
     if (served_ && *served_ == menu)
         return;
     served_ = menu;
-    tree_ = DBusMenuTree(menu);
+    tree_ = std::make_shared<const DBusMenuTree>(menu);
     ++revision_;
     Q_EMIT LayoutUpdated(revision_, 0);
 }
@@ -39,12 +40,13 @@ void DBusMenu::unknownItem(int id) {
 
 uint DBusMenu::GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
                          DBusMenuLayoutItem& layout) {
-    const DBusMenuNode* node = tree_.find(parentId);
+    const DBusMenuNode* node = tree_->find(parentId);
     if (!node) {
         unknownItem(parentId);
         return revision_;
     }
-    layout = layoutOf(tree_, *node, recursionDepth, propertyNames);
+    layout = layoutOf(*tree_, *node, recursionDepth, propertyNames);
+    fetched_ = tree_;
     return revision_;
 }
 
@@ -55,18 +57,18 @@ DBusMenuItemPropertiesList DBusMenu::GetGroupProperties(const QList<int>& ids,
         result.append({node.id, selectProperties(node.properties, propertyNames)});
     };
     if (ids.isEmpty()) {
-        for (int id = 0; id < tree_.size(); ++id)
-            add(*tree_.find(id));
+        for (int id = 0; id < tree_->size(); ++id)
+            add(*tree_->find(id));
     }
     for (int id : ids) {
-        if (const DBusMenuNode* node = tree_.find(id))
+        if (const DBusMenuNode* node = tree_->find(id))
             add(*node);
     }
     return result;
 }
 
 QDBusVariant DBusMenu::GetProperty(int id, const QString& name) {
-    const DBusMenuNode* node = tree_.find(id);
+    const DBusMenuNode* node = tree_->find(id);
     if (!node) {
         unknownItem(id);
         return {};
@@ -100,7 +102,7 @@ QList<int> DBusMenu::EventGroup(const DBusMenuEventList& events) {
 }
 
 bool DBusMenu::AboutToShow(int id) {
-    if (!tree_.find(id)) {
+    if (!tree_->find(id)) {
         unknownItem(id);
         return false;
     }
@@ -111,7 +113,7 @@ bool DBusMenu::AboutToShow(int id) {
 
 QList<int> DBusMenu::AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
     for (int id : ids) {
-        if (!tree_.find(id))
+        if (!tree_->find(id))
             idErrors.append(id);
         else if (id == 0)
             setOpen(true);
@@ -122,7 +124,7 @@ QList<int> DBusMenu::AboutToShowGroup(const QList<int>& ids, QList<int>& idError
 // False when there is no item `id`. Events other than these three mean nothing here ("hovered",
 // and "opened" or "closed" of a submenu).
 bool DBusMenu::handleEvent(int id, const QString& eventId) {
-    const DBusMenuNode* node = tree_.find(id);
+    const DBusMenuNode* node = (fetched_ ? fetched_ : tree_)->find(id);
     if (!node)
         return false;
     if (eventId == QLatin1String("clicked")) {

@@ -3,7 +3,9 @@
 // The object serves the last description given to setMenu() as a DBusMenuTree and knows nothing
 // else: what a click does and what an open menu means are the owner's, through the two handlers.
 // Its public slots, signals and properties are the protocol's and nothing more, so that it can be
-// registered with QDBusConnection::ExportAllContents. Main thread only.
+// registered with QDBusConnection::ExportAllContents. Their signatures spell list types out:
+// Qt D-Bus looks parameter types up by the name written there, which an alias is not registered
+// under. Main thread only.
 #pragma once
 
 #include "platform/dbus_menu_layout.h"
@@ -13,6 +15,7 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace quillnest {
@@ -103,17 +106,17 @@ public:
 public Q_SLOTS:
     uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
                    quillnest::DBusMenuLayoutItem& layout);
-    quillnest::DBusMenuItemPropertiesList GetGroupProperties(const QList<int>& ids,
-                                                             const QStringList& propertyNames);
+    QList<quillnest::DBusMenuItemProperties> GetGroupProperties(const QList<int>& ids,
+                                                                const QStringList& propertyNames);
     QDBusVariant GetProperty(int id, const QString& name);
     void Event(int id, const QString& eventId, const QDBusVariant& data, uint timestamp);
-    QList<int> EventGroup(const quillnest::DBusMenuEventList& events);
+    QList<int> EventGroup(const QList<quillnest::DBusMenuEvent>& events);
     bool AboutToShow(int id);
     QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors);
 
 Q_SIGNALS:
-    void ItemsPropertiesUpdated(const quillnest::DBusMenuItemPropertiesList& updatedProps,
-                                const quillnest::DBusMenuItemKeysList& removedProps);
+    void ItemsPropertiesUpdated(const QList<quillnest::DBusMenuItemProperties>& updatedProps,
+                                const QList<quillnest::DBusMenuItemKeys>& removedProps);
     void LayoutUpdated(uint revision, int parent);
     void ItemActivationRequested(int id, uint timestamp);
 
@@ -125,7 +128,11 @@ private:
     PickHandler pick_;
     OpenHandler openChanged_;
     std::optional<Menu> served_;
-    DBusMenuTree tree_;
+    std::shared_ptr<const DBusMenuTree> tree_;
+    // The tree of the host's last GetLayout, against which events are read: the ids of a click
+    // are those of the layout the host shows, and a "clicked" that comes after "closed" can find
+    // a newer tree served by then (the held-back one, applied on close).
+    std::shared_ptr<const DBusMenuTree> fetched_;
     uint revision_ = 0;
     bool open_ = false;
 };
