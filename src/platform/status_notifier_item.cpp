@@ -1,7 +1,6 @@
 #include "platform/status_notifier_item.h"
 
 #include <QCoreApplication>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -76,32 +75,23 @@ void StatusNotifierItem::Scroll(int, const QString&) {}
 
 void StatusNotifierItem::ProvideXdgActivationToken(const QString&) {}
 
-StatusNotifierExport::StatusNotifierExport(const QDBusConnection& bus, const QString& service)
-    : bus_(bus), service_(service) {}
-
-std::unique_ptr<StatusNotifierExport>
-StatusNotifierExport::create(const QDBusConnection& bus,
-                             StatusNotifierItem::ActivateHandler activate,
-                             DBusMenu::PickHandler pick, DBusMenu::OpenHandler open) {
+StatusNotifierExport::StatusNotifierExport(const QDBusConnection& bus,
+                                           StatusNotifierItem::ActivateHandler activate,
+                                           DBusMenu::PickHandler pick, DBusMenu::OpenHandler open)
+    : bus_(bus), menu_(std::make_unique<DBusMenu>(std::move(pick), std::move(open))),
+      item_(std::make_unique<StatusNotifierItem>(QDBusObjectPath(menuPath), std::move(activate))) {
     static int exports = 0;
-    const QString service = QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
-                                .arg(QCoreApplication::applicationPid())
-                                .arg(++exports);
-    std::unique_ptr<StatusNotifierExport> result(new StatusNotifierExport(bus, service));
-    result->menu_ = std::make_unique<DBusMenu>(std::move(pick), std::move(open));
-    result->item_ =
-        std::make_unique<StatusNotifierItem>(QDBusObjectPath(menuPath), std::move(activate));
-    if (!result->registerAll())
-        return nullptr; // the destructor unregisters what was registered
-    return result;
+    service_ = QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
+                   .arg(QCoreApplication::applicationPid())
+                   .arg(++exports);
 }
 
-bool StatusNotifierExport::registerAll() {
+bool StatusNotifierExport::publish() {
     const auto contents = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
                           QDBusConnection::ExportAllProperties;
     if (!bus_.registerObject(menuPath, menu_.get(), contents) ||
         !bus_.registerObject(itemPath, item_.get(), contents)) {
-        qCWarning(lcTray) << "Cannot export the tray item on D-Bus:" << bus_.lastError().message();
+        qCWarning(lcTray) << "Cannot export the tray item on D-Bus: another object is there";
         return false;
     }
     if (!bus_.registerService(service_)) {
@@ -109,6 +99,7 @@ bool StatusNotifierExport::registerAll() {
                           << bus_.lastError().message();
         return false;
     }
+    announce();
     return true;
 }
 

@@ -85,11 +85,11 @@ class StatusNotifierItem : public QObject {
     Q_PROPERTY(int WindowId READ windowId CONSTANT)
     Q_PROPERTY(QString IconThemePath READ noName CONSTANT)
     Q_PROPERTY(QString IconName READ noName CONSTANT)
-    Q_PROPERTY(quillnest::SniPixmapList IconPixmap READ iconPixmap NOTIFY NewIcon)
+    Q_PROPERTY(QList<quillnest::SniPixmap> IconPixmap READ iconPixmap NOTIFY NewIcon)
     Q_PROPERTY(QString OverlayIconName READ noName CONSTANT)
-    Q_PROPERTY(quillnest::SniPixmapList OverlayIconPixmap READ noPixmaps CONSTANT)
+    Q_PROPERTY(QList<quillnest::SniPixmap> OverlayIconPixmap READ noPixmaps CONSTANT)
     Q_PROPERTY(QString AttentionIconName READ noName CONSTANT)
-    Q_PROPERTY(quillnest::SniPixmapList AttentionIconPixmap READ noPixmaps CONSTANT)
+    Q_PROPERTY(QList<quillnest::SniPixmap> AttentionIconPixmap READ noPixmaps CONSTANT)
     Q_PROPERTY(QString AttentionMovieName READ noName CONSTANT)
     Q_PROPERTY(quillnest::SniToolTip ToolTip READ toolTip NOTIFY NewToolTip)
     Q_PROPERTY(bool ItemIsMenu READ itemIsMenu CONSTANT)
@@ -142,14 +142,12 @@ private:
 };
 
 // The item and its menu on `bus`: /StatusNotifierItem and /MenuBar under the well-known name
-// org.kde.StatusNotifierItem-<pid>-<n>, n counting the exports of this process from 1. Destroying
-// it takes both objects and the name off the bus.
+// org.kde.StatusNotifierItem-<pid>-<n>, n counting the exports of this process from 1. Nothing is
+// on the bus before publish(); destroying it takes both objects and the name off again.
 class StatusNotifierExport {
 public:
-    // Null, with the reason logged, when the bus refuses the objects or the name.
-    static std::unique_ptr<StatusNotifierExport>
-    create(const QDBusConnection& bus, StatusNotifierItem::ActivateHandler activate,
-           DBusMenu::PickHandler pick, DBusMenu::OpenHandler open);
+    StatusNotifierExport(const QDBusConnection& bus, StatusNotifierItem::ActivateHandler activate,
+                         DBusMenu::PickHandler pick, DBusMenu::OpenHandler open);
     ~StatusNotifierExport();
     StatusNotifierExport(const StatusNotifierExport&) = delete;
     StatusNotifierExport& operator=(const StatusNotifierExport&) = delete;
@@ -158,14 +156,14 @@ public:
     DBusMenu& menu() { return *menu_; }
     const QString& service() const { return service_; }
 
+    // Registers the objects and the name, then announces the item. False, with the reason logged,
+    // when the bus refuses either.
+    bool publish();
     // Asks the StatusNotifierWatcher to host the item; again whenever a new watcher appears (a
     // panel that restarted). A refusal is logged, nothing more.
     void announce();
 
 private:
-    StatusNotifierExport(const QDBusConnection& bus, const QString& service);
-    bool registerAll();
-
     QDBusConnection bus_;
     QString service_;
     std::unique_ptr<DBusMenu> menu_;
