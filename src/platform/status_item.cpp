@@ -1,9 +1,15 @@
 #include "platform/status_item.h"
 
 #include "platform/menu_builder.h"
+#include "platform/status_notifier_item.h"
 
 #include <QAction>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -14,6 +20,7 @@ namespace quillnest {
 namespace {
 // How often to look for a system tray while there is none (a panel that starts after us).
 constexpr int trayPollMs = 2000;
+const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 } // namespace
 
 StatusItem::StatusItem(QObject* parent) : QObject(parent) {}
@@ -30,32 +37,33 @@ QMenu* StatusItem::qmenu() {
     connect(qmenu_.get(), &QMenu::aboutToHide, this, [this] {
         menuOpen_ = false;
         // Leave the hide (and the triggered action) to finish before touching the actions.
-        QTimer::singleShot(0, this, [this] {
-            if (menuOpen_)
-                return;
-            if (menuDirty_)
-                applyMenu();
-            Q_EMIT menuClosed();
-        });
+        QTimer::singleShot(0, this, [this] { menuHidden(); });
     });
     if (menu_)
-        applyMenu();
+        populateQMenu();
     return qmenu_.get();
 }
 
+// The exported objects go before the QObject children; they hold handlers that call back here.
 StatusItem::~StatusItem() {
+    exported_.reset();
     delete tray_.data();
 }
 
 void StatusItem::setImage(const QIcon& image) {
     image_ = image;
-    ensureTray();
-    if (tray_)
+    if (exported_)
+        exported_->item().setIcon(image);
+    else if (tray_)
         tray_->setIcon(image);
+    else
+        show();
 }
 
 void StatusItem::setToolTip(const QString& toolTip) {
     toolTip_ = toolTip;
+    if (exported_)
+        exported_->item().setToolTip(toolTip);
     if (tray_)
         tray_->setToolTip(toolTip);
 }
@@ -63,19 +71,39 @@ void StatusItem::setToolTip(const QString& toolTip) {
 void StatusItem::setMenu(const Menu& menu) {
     menu_ = menu;
     menuDirty_ = true;
-    if (!menuOpen_)
+    if (!isMenuOpen())
         applyMenu();
 }
 
 void StatusItem::applyMenu() {
-    if (!qmenu_)
-        return; // applied when the menu is made
     menuDirty_ = false;
     if (!menu_)
         return;
+    if (qmenu_)
+        populateQMenu();
+    if (exported_)
+        exported_->menu().setMenu(*menu_);
+}
+
+void StatusItem::populateQMenu() {
     populateMenu(qmenu_.get(), *menu_, [this](Action action, const QString& represented) {
         Q_EMIT activated(action, represented);
     });
+}
+
+// Runs from the event loop after a menu has closed; another menu may be open by then.
+void StatusItem::menuHidden() {
+    if (isMenuOpen())
+        return;
+    if (menuDirty_)
+        applyMenu();
+    Q_EMIT menuClosed();
+}
+
+void StatusItem::hostMenuChanged(bool open) {
+    hostMenuOpen_ = open;
+    if (!open)
+        QTimer::singleShot(0, this, [this] { menuHidden(); });
 }
 
 // The shortcuts shown in the open menu (Ctrl+S, Ctrl+R, Ctrl+Q) work as a menu-bar menu's do.
@@ -91,7 +119,7 @@ bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void StatusItem::popUp() {
-    if (menuOpen_)
+    if (isMenuOpen())
         return;
     QPoint at = QCursor::pos();
     if (tray_ && tray_->isVisible()) {
@@ -102,10 +130,97 @@ void StatusItem::popUp() {
     qmenu()->popup(at);
 }
 
+// A StatusNotifierItem host that asks us to show the menu ourselves. Only X11 lets a client place a
+// popup at a point on the screen; elsewhere (Wayland) the QMenu would become a window of its own,
+// so nothing is shown and the host's own rendering of the exported menu is all there is.
+void StatusItem::popUpAt(const QPoint& at) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || isMenuOpen())
+        return;
+    qmenu()->popup(at);
+}
+
+// The icon is shown the first time there is an image: as our StatusNotifierItem when a watcher is
+// there, else through QSystemTrayIcon (XEmbed).
+void StatusItem::show() {
+    if (!image_ || exported_ || tray_)
+        return;
+    watchForStatusNotifierWatcher();
+    if (watcherPresent_ && exportStatusNotifierItem())
+        return;
+    ensureTray();
+}
+
+// Whether this process can have a session bus: an address in the environment, the per-user bus
+// socket, or an X display, over which libdbus finds or starts one. Without any of them (a snapshot
+// run on a server, the tests) D-Bus is not even loaded, which would cost about 3 ms.
+static bool sessionBusReachable() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
+        !qEnvironmentVariableIsEmpty("DISPLAY"))
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
+
+// Once: whether a StatusNotifierWatcher is on the session bus, and a watch on its name from then
+// on. Without a session bus nothing is watched and the item stays with QSystemTrayIcon.
+void StatusItem::watchForStatusNotifierWatcher() {
+    if (watcherLookedFor_)
+        return;
+    watcherLookedFor_ = true;
+    if (!sessionBusReachable())
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    auto* watch = new QDBusServiceWatcher(watcherService, bus,
+                                          QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watch, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString&, const QString& owner) {
+                statusNotifierWatcherChanged(owner);
+            });
+    watcherPresent_ = bus.interface()->isServiceRegistered(watcherService);
+}
+
+// A watcher that goes away leaves the item exported for the next one (a restarting panel), which
+// is told about it again. A new watcher takes over from the tray poll, but never from an icon an
+// XEmbed tray already shows.
+void StatusItem::statusNotifierWatcherChanged(const QString& owner) {
+    watcherPresent_ = !owner.isEmpty();
+    if (!watcherPresent_)
+        return;
+    if (exported_)
+        exported_->announce();
+    else if (image_ && !tray_)
+        exportStatusNotifierItem();
+}
+
+bool StatusItem::exportStatusNotifierItem() {
+    auto exported = std::make_unique<StatusNotifierExport>(
+        QDBusConnection::sessionBus(), [this](QPoint at) { popUpAt(at); },
+        [this](Action action, const QString& represented) {
+            QMetaObject::invokeMethod(
+                this, [this, action, represented] { Q_EMIT activated(action, represented); },
+                Qt::QueuedConnection);
+        },
+        [this](bool open) { hostMenuChanged(open); });
+    exported->item().setIcon(*image_);
+    exported->item().setToolTip(toolTip_);
+    if (menu_)
+        exported->menu().setMenu(*menu_);
+    if (!exported->publish())
+        return false;
+    exported_ = std::move(exported);
+    if (trayWatch_) {
+        trayWatch_->deleteLater();
+        trayWatch_ = nullptr;
+    }
+    return true;
+}
+
 // The tray icon is made the first time there is an image to show and a tray to show it in. While
 // no tray exists a slow timer looks for one; the timer stops once the icon is shown.
 void StatusItem::ensureTray() {
-    if (tray_ || !image_)
+    if (tray_ || exported_ || !image_)
         return;
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         if (!trayWatch_) {
