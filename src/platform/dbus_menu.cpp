@@ -19,7 +19,7 @@ static DBusMenuLayoutItem layoutOf(const DBusMenuTree& tree, const DBusMenuNode&
 }
 
 DBusMenu::DBusMenu(PickHandler pick, OpenHandler open, QObject* parent)
-    : QObject(parent), pick_(std::move(pick)), openChanged_(std::move(open)),
+    : QObject(parent), pick_(std::move(pick)), open_(std::move(open)),
       tree_(std::make_shared<const DBusMenuTree>()) {
     registerDBusTypes();
 }
@@ -106,19 +106,18 @@ bool DBusMenu::AboutToShow(int id) {
         unknownItem(id);
         return false;
     }
-    if (id == 0)
-        setOpen(true);
-    return false; // the served tree is always complete
+    return id == 0 && hostShows();
 }
 
 QList<int> DBusMenu::AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
+    QList<int> updatesNeeded;
     for (int id : ids) {
         if (!tree_->find(id))
             idErrors.append(id);
-        else if (id == 0)
-            setOpen(true);
+        else if (id == 0 && hostShows())
+            updatesNeeded.append(0);
     }
-    return {};
+    return updatesNeeded;
 }
 
 // False when there is no item `id`. Events other than these three mean nothing here ("hovered",
@@ -131,18 +130,19 @@ bool DBusMenu::handleEvent(int id, const QString& eventId) {
         if (node->live)
             pick_(node->action, node->represented);
     } else if (id == 0 && eventId == QLatin1String("opened")) {
-        setOpen(true);
+        hostShows();
     } else if (id == 0 && eventId == QLatin1String("closed")) {
-        setOpen(false);
+        open_(false);
     }
     return true;
 }
 
-void DBusMenu::setOpen(bool open) {
-    if (open_ == open)
-        return;
-    open_ = open;
-    openChanged_(open);
+// Whether the owner served a new layout while told that the host shows the menu: the host has to
+// read it before showing (AboutToShow's "needUpdate").
+bool DBusMenu::hostShows() {
+    const uint before = revision_;
+    open_(true);
+    return revision_ != before;
 }
 
 } // namespace quillnest

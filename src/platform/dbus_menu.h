@@ -86,7 +86,9 @@ class DBusMenu : public QObject, protected QDBusContext {
 public:
     // Called for a "clicked" event on a live item with an action, directly from the D-Bus call.
     using PickHandler = std::function<void(Action action, const QString& represented)>;
-    // Called when the host opens (true) or closes (false) the whole menu, on changes only.
+    // Called with true whenever the host shows the whole menu (AboutToShow or "opened" on the
+    // root, so often twice for one opening) and with false when it says it closed it ("closed").
+    // A description given to setMenu() from within the call is what the host then reads.
     using OpenHandler = std::function<void(bool open)>;
 
     DBusMenu(PickHandler pick, OpenHandler open, QObject* parent = nullptr);
@@ -95,8 +97,6 @@ public:
     // revision and emits LayoutUpdated, so hosts refetch nothing when nothing changed.
     void setMenu(const Menu& menu);
     uint revision() const { return revision_; }
-    // Whether the host has the menu open ("opened" or AboutToShow on the root, until "closed").
-    bool isOpen() const { return open_; }
 
     uint version() const { return 3; }
     QString textDirection() const { return QStringLiteral("ltr"); }
@@ -122,11 +122,11 @@ Q_SIGNALS:
 
 private:
     bool handleEvent(int id, const QString& eventId);
-    void setOpen(bool open);
+    bool hostShows();
     void unknownItem(int id);
 
     PickHandler pick_;
-    OpenHandler openChanged_;
+    OpenHandler open_;
     std::optional<Menu> served_;
     std::shared_ptr<const DBusMenuTree> tree_;
     // The tree of the host's last GetLayout, against which events are read: the ids of a click
@@ -134,7 +134,6 @@ private:
     // a newer tree served by then (the held-back one, applied on close).
     std::shared_ptr<const DBusMenuTree> fetched_;
     uint revision_ = 0;
-    bool open_ = false;
 };
 
 } // namespace quillnest

@@ -100,10 +100,17 @@ void StatusItem::menuHidden() {
     Q_EMIT menuClosed();
 }
 
+// A host that shows its menu again has closed it in between, whether or not it said so: a
+// description held back since is applied before the host reads the layout.
 void StatusItem::hostMenuChanged(bool open) {
-    hostMenuOpen_ = open;
-    if (!open)
+    if (open) {
+        if (menuDirty_ && !menuOpen_)
+            applyMenu();
+        hostMenuOpen_ = true;
+    } else if (hostMenuOpen_) {
+        hostMenuOpen_ = false;
         QTimer::singleShot(0, this, [this] { menuHidden(); });
+    }
 }
 
 // The shortcuts shown in the open menu (Ctrl+S, Ctrl+R, Ctrl+Q) work as a menu-bar menu's do.

@@ -202,6 +202,8 @@ private Q_SLOTS:
     void clickPicksTheItem();
     void openHostMenuHoldsBackANewMenu_data();
     void openHostMenuHoldsBackANewMenu();
+    void showingAgainAppliesAHeldBackMenu_data() { openHostMenuHoldsBackANewMenu_data(); }
+    void showingAgainAppliesAHeldBackMenu();
     void clickAfterCloseMeansTheItemTheHostShowed();
     void unchangedMenuKeepsTheRevision();
     void activationOpensNoWindowOffX11_data();
@@ -218,6 +220,7 @@ private:
     void startWatcher();
     void stopWatcher();
     void watchSignals(bool on);
+    QDBusMessage showMenu(const QString& method);
     StatusItem* makeItem(const Menu& menu);
 
     QProcess daemon_;
@@ -676,6 +679,21 @@ void TestStatusItem::openHostMenuHoldsBackANewMenu_data() {
     QTest::newRow("AboutToShowGroup") << QStringLiteral("AboutToShowGroup");
 }
 
+// Tells the item that the host shows its menu, in one of the ways hosts do.
+QDBusMessage TestStatusItem::showMenu(const QString& method) {
+    const QString menuPath = QStringLiteral("/MenuBar");
+    if (method == QLatin1String("Event"))
+        return call(
+            menuPath, menuInterface, method,
+            {0, QStringLiteral("opened"), QVariant::fromValue(QDBusVariant(QString())), 0u});
+    if (method == QLatin1String("EventGroup"))
+        return call(menuPath, menuInterface, method,
+                    {QVariant::fromValue(QList<HostEvent>{{0, QStringLiteral("opened")}})});
+    if (method == QLatin1String("AboutToShow"))
+        return call(menuPath, menuInterface, method, {0});
+    return call(menuPath, menuInterface, method, {QVariant::fromValue(QList<int>{0})});
+}
+
 void TestStatusItem::openHostMenuHoldsBackANewMenu() {
     QFETCH(QString, method);
     makeItem(menuWith({QStringLiteral("before")}));
@@ -683,18 +701,10 @@ void TestStatusItem::openHostMenuHoldsBackANewMenu() {
     const uint revision = layout().first;
     const QString menuPath = QStringLiteral("/MenuBar");
     const QVariant noData = QVariant::fromValue(QDBusVariant(QString()));
-    QDBusMessage reply;
-    if (method == QLatin1String("Event")) {
-        reply = call(menuPath, menuInterface, method, {0, QStringLiteral("opened"), noData, 0u});
-    } else if (method == QLatin1String("EventGroup")) {
-        const QList<HostEvent> events{{0, QStringLiteral("opened")}};
-        reply = call(menuPath, menuInterface, method, {QVariant::fromValue(events)});
-    } else if (method == QLatin1String("AboutToShow")) {
-        reply = call(menuPath, menuInterface, method, {0});
-    } else {
-        reply = call(menuPath, menuInterface, method, {QVariant::fromValue(QList<int>{0})});
-    }
+    QDBusMessage reply = showMenu(method);
     QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+    if (method == QLatin1String("AboutToShow"))
+        QCOMPARE(reply.arguments().at(0), QVariant(false)); // nothing new to read
     QVERIFY(item_->isMenuOpen());
 
     item_->setMenu(menuWith({QStringLiteral("after")}));
@@ -719,6 +729,28 @@ void TestStatusItem::openHostMenuHoldsBackANewMenu() {
 
 // GTK hosts send "closed" before the "clicked" of the item that closed the menu, so the click can
 // arrive after the held-back menu has been applied. It still means the item the host showed.
+// A host that shows the menu again without having said "closed" (a panel that restarted while
+// it was open) gets the held-back menu before it reads the layout.
+void TestStatusItem::showingAgainAppliesAHeldBackMenu() {
+    QFETCH(QString, method);
+    makeItem(menuWith({QStringLiteral("before")}));
+    const uint revision = layout().first;
+    QCOMPARE(showMenu(QStringLiteral("Event")).type(), QDBusMessage::ReplyMessage);
+    item_->setMenu(menuWith({QStringLiteral("after")}));
+    QCOMPARE(layout().first, revision);
+
+    const QDBusMessage reply = showMenu(method);
+    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+    if (method == QLatin1String("AboutToShow"))
+        QCOMPARE(reply.arguments().at(0), QVariant(true));
+    if (method == QLatin1String("AboutToShowGroup"))
+        QCOMPARE(qdbus_cast<QList<int>>(reply.arguments().at(0)), QList<int>{0});
+    const auto [now, shown] = layout();
+    QCOMPARE(now, revision + 1);
+    QVERIFY(findLabel(shown, QStringLiteral("after")));
+    QVERIFY(item_->isMenuOpen());
+}
+
 void TestStatusItem::clickAfterCloseMeansTheItemTheHostShowed() {
     const Menu shown = menuWith({});
     Menu next = shown;
