@@ -2,10 +2,9 @@
 //
 // The object serves the last description given to setMenu() as a DBusMenuTree and knows nothing
 // else: what a click does and what an open menu means are the owner's, through the two handlers.
-// Its public slots, signals and properties are the protocol's and nothing more, so that it can be
-// registered with QDBusConnection::ExportAllContents. Their signatures spell list types out:
-// Qt D-Bus looks parameter types up by the name written there, which an alias is not registered
-// under. Main thread only.
+// Its public slots, signals and properties are the protocol's and nothing more, so that all of them
+// can be exported. Their signatures spell list types out: Qt D-Bus looks parameter types up by the
+// name written there, which an alias is not registered under. Main thread only.
 #pragma once
 
 #include "platform/dbus_menu_layout.h"
