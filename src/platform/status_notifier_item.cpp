@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QImage>
 #include <QPainter>
 #include <QtEndian>
