@@ -179,6 +179,7 @@ void StatusItem::watchForStatusNotifierWatcher() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
+    busWatched_ = true;
     auto* watch = new QDBusServiceWatcher(watcherService, bus,
                                           QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watch, &QDBusServiceWatcher::serviceOwnerChanged, this,
@@ -229,6 +230,14 @@ bool StatusItem::exportStatusNotifierItem() {
 void StatusItem::ensureTray() {
     if (tray_ || exported_ || !image_)
         return;
+    // Qt counts a StatusNotifierWatcher as a tray too: one that has just appeared, before its
+    // owner change has reached us, gets our own item, never Qt's.
+    if (busWatched_ &&
+        QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherService)) {
+        watcherPresent_ = true;
+        if (exportStatusNotifierItem())
+            return;
+    }
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         if (!trayWatch_) {
             trayWatch_ = new QTimer(this);

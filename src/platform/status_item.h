@@ -87,6 +87,7 @@ private:
     QPointer<QSystemTrayIcon> tray_;
     QTimer* trayWatch_ = nullptr;
     bool watcherLookedFor_ = false;
+    bool busWatched_ = false; // a session bus is connected and its watcher watched
     bool watcherPresent_ = false;
     std::unique_ptr<StatusNotifierExport> exported_;
 };
