@@ -463,15 +463,21 @@ class World(tray_e2e.World):
                 return info
         return None
 
-    def host_menu(self):
-        """The panel's open menu: a viewable top-level window of the panel's processes."""
+    def host_menus(self):
+        """The panel's open menus and submenus: viewable top-level windows of the panel's
+        processes."""
+        found = []
         for w in self.windows(False):
             if f'"{self.app_class}"' in w["class"] or w["id"] == self.panel["id"]:
                 continue
             info = self.info(w["id"])
             if info and info["viewable"] and info["w"] >= 60 and info["h"] >= 40:
-                return info
-        return None
+                found.append(info)
+        return found
+
+    def host_menu(self):
+        """The panel's open menu, or None."""
+        return next(iter(self.host_menus()), None)
 
     def read_menu(self, menu, label):
         """Waits until tesseract reads "Sync now" in the open menu (it is drawn a moment after
