@@ -38,6 +38,13 @@ screenshots: demo
 	mkdir -p docs/screenshots
 	cp demo/menu.png demo/menu-projects.png demo/menu-ru.png demo/menu-dark.png docs/screenshots/
 
+# Pictures of the utility in real tray hosts, run headless: trayer (XEmbed), xfce4-panel and waybar
+# in sway (StatusNotifierItem). Not part of `make test`. Debian's python3 has the dbus module.
+.PHONY: host-screenshots
+host-screenshots: build
+	/usr/bin/python3 tests/e2e/host_screenshots.py --app build/default/bin/quillnest-bar \
+	    --tool build/default/share/quillnest-bar/tool/bin/quillnest --out docs/screenshots
+
 # The Debian package, made by CPack from the default build: build/default/deb/quillnest-bar_*.deb.
 .PHONY: package
 package: build
