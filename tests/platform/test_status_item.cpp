@@ -4,6 +4,7 @@
 #include "menu/dot_icon.h"
 #include "platform/dbus_types.h"
 #include "platform/status_item.h"
+#include "support/private_bus.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -11,18 +12,14 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QPixmap>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QXmlStreamReader>
 
-#include <signal.h>
-#include <sys/prctl.h>
-
 using namespace quillnest;
+using namespace quillnest::test;
 
 namespace {
 
@@ -90,7 +87,6 @@ private Q_SLOTS:
     void initTestCase();
     void init() { QVERIFY(watcherBus().registerService(watcherName)); }
     void cleanup();
-    void cleanupTestCase();
     void propertiesMatchTheirIntrospection_data();
     void propertiesMatchTheirIntrospection();
     void labelsShowAsWritten_data();
@@ -117,7 +113,7 @@ private:
     void makeItem(const Menu& menu);
 
     const QString watcherName = QStringLiteral("org.kde.StatusNotifierWatcher");
-    QProcess daemon_;
+    PrivateBus bus_;
     FakeWatcher watcher_;
     std::unique_ptr<StatusItem> item_;
     QString service_;
@@ -125,20 +121,12 @@ private:
 };
 
 void TestStatusItem::initTestCase() {
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-    if (program.isEmpty())
-        QSKIP("dbus-daemon is not installed");
+    const QString address = bus_.start(); // the bus StatusItem will find
+    if (address.isEmpty())
+        QSKIP("no dbus-daemon to run a private session bus");
     registerDBusTypes(); // the structures are read with the item's own marshalling
-    daemon_.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    daemon_.start(program, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                            QStringLiteral("--print-address")});
-    QVERIFY(daemon_.waitForStarted());
-    while (!daemon_.canReadLine())
-        QVERIFY2(daemon_.waitForReadyRead(), "dbus-daemon printed no address");
-    const QByteArray address = daemon_.readLine().trimmed();
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address); // the bus StatusItem will find
     const auto connect = [&](const QString& name) {
-        return QDBusConnection::connectToBus(QString::fromUtf8(address), name).isConnected();
+        return QDBusConnection::connectToBus(address, name).isConnected();
     };
     QVERIFY(connect(QStringLiteral("watcher")) && connect(QStringLiteral("host")));
     QVERIFY(watcherBus().registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher_,
@@ -154,11 +142,6 @@ void TestStatusItem::cleanup() {
     watcher_.registered.clear();
     layoutRevisions_.clear();
     watcherBus().unregisterService(watcherName);
-}
-
-void TestStatusItem::cleanupTestCase() {
-    daemon_.terminate();
-    daemon_.waitForFinished();
 }
 
 // The item answers from this thread, so the call keeps its event loop running while it waits.
