@@ -2,6 +2,19 @@
 
 namespace quillnest {
 
+namespace {
+
+// The inherited search path without its empty entries, each of which would name the working
+// directory, followed by the folders the tool is commonly installed in.
+QString childSearchPath(const QString& inherited) {
+    QStringList entries = inherited.split(u':', Qt::SkipEmptyParts);
+    entries << QStringLiteral("/usr/local/bin") << QStringLiteral("/opt/homebrew/bin")
+            << QStringLiteral("/usr/bin");
+    return entries.join(u':');
+}
+
+} // namespace
+
 ProcessSpec processSpec(const QStringList& args, const QString& tool, const Env& inherited,
                         bool ru) {
     ProcessSpec spec;
@@ -13,8 +26,7 @@ ProcessSpec processSpec(const QStringList& args, const QString& tool, const Env&
                     ru ? QStringLiteral("ru") : QStringLiteral("en"));
     spec.env.insert(QStringLiteral("PYTHONDONTWRITEBYTECODE"), QStringLiteral("1"));
     spec.env.insert(QStringLiteral("PATH"),
-                    inherited.value(QStringLiteral("PATH")) +
-                        QStringLiteral(":/usr/local/bin:/opt/homebrew/bin:/usr/bin"));
+                    childSearchPath(inherited.value(QStringLiteral("PATH"))));
     return spec;
 }
 

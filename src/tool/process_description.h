@@ -18,8 +18,9 @@ struct ProcessSpec {
 };
 
 // "/usr/bin/env", tool, args...; the inherited environment with QUILLNEST_LANG ("ru" or "en") and
-// PYTHONDONTWRITEBYTECODE ("1") replacing inherited values, and PATH set to the inherited PATH (or
-// the empty text) followed by ":/usr/local/bin:/opt/homebrew/bin:/usr/bin", without de-duplication.
+// PYTHONDONTWRITEBYTECODE ("1") replacing inherited values, and PATH set to the non-empty entries
+// of the inherited PATH followed by /usr/local/bin, /opt/homebrew/bin and /usr/bin, without
+// de-duplication. PATH never holds an empty entry, which would stand for the working directory.
 ProcessSpec processSpec(const QStringList& args, const QString& tool, const Env& inherited,
                         bool ru);
 

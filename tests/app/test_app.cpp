@@ -18,6 +18,8 @@
 
 #include <csignal>
 
+#include <unistd.h>
+
 using namespace quillnest;
 using namespace quillnest::test;
 
@@ -29,6 +31,31 @@ const MenuItem* findAction(const Menu& menu, Action action) {
             return &item;
     return nullptr;
 }
+
+// Sets or unsets a variable of this process until the end of the scope.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const QByteArray& value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), saved_(qgetenv(name)) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~ScopedVariable() {
+        if (had_)
+            qputenv(name_.constData(), saved_);
+        else
+            qunsetenv(name_.constData());
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    QByteArray name_;
+    bool had_;
+    QByteArray saved_;
+};
 
 } // namespace
 
@@ -57,6 +84,8 @@ private Q_SLOTS:
     void openMenuIsNotRebuiltUntilClosed();
     void deferredRefreshHasALimit();
     void stateChangeShowsBeforeTheTimer();
+    void noEmptyPathEntryReachesEnv_data();
+    void noEmptyPathEntryReachesEnv();
 
 private:
     App* makeApp(bool russian = false, const QString& envProgram = QStringLiteral("/usr/bin/env"));
@@ -470,6 +499,42 @@ void TestApp::stateChangeShowsBeforeTheTimer() {
                           stateDir_ + QStringLiteral("/state.json")));
     QTRY_COMPARE_WITH_TIMEOUT(AppProbe::item(app)->menu()->front().title,
                               QStringLiteral("All rules in sync and clean"), 5000);
+}
+
+// With no PATH, an empty one or one with empty entries, the bare tool name must never be looked
+// up in the working directory, where a program of that name waits.
+void TestApp::noEmptyPathEntryReachesEnv_data() {
+    QTest::addColumn<QByteArray>("path"); // null: unset
+    QTest::newRow("unset") << QByteArray();
+    QTest::newRow("empty") << QByteArray("");
+    QTest::newRow("a colon") << QByteArray(":");
+    QTest::newRow("leading colon") << QByteArray(":/nonexistent");
+    QTest::newRow("trailing colon") << QByteArray("/nonexistent:");
+    QTest::newRow("two colons inside") << QByteArray("/nonexistent::/nonexistent-too");
+}
+
+void TestApp::noEmptyPathEntryReachesEnv() {
+    QFETCH(QByteArray, path);
+    for (const char* folder : {"/usr/local/bin", "/opt/homebrew/bin", "/usr/bin"})
+        if (QFile::exists(QLatin1String(folder) + QStringLiteral("/quillnest")))
+            QSKIP("a quillnest is installed in a folder the tool search appends to PATH");
+    const QString work =
+        dir_.filePath(QStringLiteral("cwd ") + QLatin1StringView(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(work));
+    const QString bait = work + QStringLiteral("/quillnest");
+    writeFile(bait, "#!/bin/sh\n: > ran\n");
+    QFile::setPermissions(bait, QFile::permissions(bait) | QFile::ExeOwner);
+
+    tool_ = QStringLiteral("quillnest");
+    App* app = makeApp();
+    WorkingDirectory cwd(work);
+    QVERIFY(cwd.changed());
+    {
+        ScopedVariable variable("PATH", path);
+        app->syncNow();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
+    QVERIFY(!QFile::exists(work + QStringLiteral("/ran")));
 }
 
 QTEST_MAIN(TestApp)

@@ -9,6 +9,8 @@ class TestProcessSpec : public QObject {
 private Q_SLOTS:
     void spec_data();
     void spec();
+    void searchPath_data();
+    void searchPath();
 };
 
 void TestProcessSpec::spec_data() {
@@ -20,6 +22,7 @@ void TestProcessSpec::spec_data() {
     QTest::addColumn<Env>("env");
 
     const QString tail = QStringLiteral(":/usr/local/bin:/opt/homebrew/bin:/usr/bin");
+    const QString added = tail.mid(1);
     const QString usrLocal = QStringLiteral("/usr/local/bin/quillnest");
     const QString sync = QStringLiteral("sync");
     const QString all = QStringLiteral("--all");
@@ -53,22 +56,10 @@ void TestProcessSpec::spec_data() {
     QTest::newRow("English replaces inherited Russian")
         << QStringList{} << usrLocal << Env{{lang, QStringLiteral("ru")}} << false
         << QStringList{env, usrLocal}
-        << Env{{lang, QStringLiteral("en")}, {bytecode, QStringLiteral("1")}, {path, tail}};
-    QTest::newRow("no PATH: leading colon")
-        << QStringList{QStringLiteral("watch"), all} << usrLocal << Env{} << true
-        << QStringList{env, usrLocal, QStringLiteral("watch"), all}
-        << Env{{lang, QStringLiteral("ru")}, {bytecode, QStringLiteral("1")}, {path, tail}};
-    QTest::newRow("empty PATH") << QStringList{} << usrLocal << Env{{path, QString()}} << false
-                                << QStringList{env, usrLocal}
-                                << Env{{lang, QStringLiteral("en")},
-                                       {bytecode, QStringLiteral("1")},
-                                       {path, tail}};
+        << Env{{lang, QStringLiteral("en")}, {bytecode, QStringLiteral("1")}, {path, added}};
     QTest::newRow("PATH already complete: appended again")
-        << QStringList{} << usrLocal << Env{{path, tail.mid(1)}} << false
-        << QStringList{env, usrLocal}
-        << Env{{lang, QStringLiteral("en")},
-               {bytecode, QStringLiteral("1")},
-               {path, tail.mid(1) + tail}};
+        << QStringList{} << usrLocal << Env{{path, added}} << false << QStringList{env, usrLocal}
+        << Env{{lang, QStringLiteral("en")}, {bytecode, QStringLiteral("1")}, {path, added + tail}};
     const QString odd = QStringLiteral("/tmp/my \"proj\" $(rm -rf ~) & 'x' <b>; `id` ё ✓");
     QTest::newRow("odd arguments and values untouched")
         << QStringList{sync, odd, quiet} << QStringLiteral("/opt/a b/quillnest")
@@ -78,7 +69,39 @@ void TestProcessSpec::spec_data() {
                {QStringLiteral("EMPTY"), QString()},
                {lang, QStringLiteral("en")},
                {bytecode, QStringLiteral("1")},
-               {path, tail}};
+               {path, added}};
+}
+
+// An empty entry of PATH names the working directory; none reaches the child, whatever PATH the
+// utility inherited.
+void TestProcessSpec::searchPath_data() {
+    QTest::addColumn<Env>("inherited");
+    QTest::addColumn<QString>("path");
+    const QString p = QStringLiteral("PATH");
+    const QString added = QStringLiteral("/usr/local/bin:/opt/homebrew/bin:/usr/bin");
+    QTest::newRow("unset") << Env{} << added;
+    QTest::newRow("empty") << Env{{p, QString()}} << added;
+    QTest::newRow("a colon") << Env{{p, QStringLiteral(":")}} << added;
+    QTest::newRow("colons only") << Env{{p, QStringLiteral(":::")}} << added;
+    QTest::newRow("leading colon")
+        << Env{{p, QStringLiteral(":/bin")}} << QStringLiteral("/bin:") + added;
+    QTest::newRow("trailing colon")
+        << Env{{p, QStringLiteral("/bin:")}} << QStringLiteral("/bin:") + added;
+    QTest::newRow("two colons inside")
+        << Env{{p, QStringLiteral("/bin::/sbin")}} << QStringLiteral("/bin:/sbin:") + added;
+    QTest::newRow("dot kept: asked for by name")
+        << Env{{p, QStringLiteral(".:/bin")}} << QStringLiteral(".:/bin:") + added;
+    QTest::newRow("blank entry kept: a folder named by a space")
+        << Env{{p, QStringLiteral(" :/bin")}} << QStringLiteral(" :/bin:") + added;
+}
+
+void TestProcessSpec::searchPath() {
+    QFETCH(Env, inherited);
+    QFETCH(QString, path);
+    const QString found = processSpec({}, QStringLiteral("quillnest"), inherited, false)
+                              .env.value(QStringLiteral("PATH"));
+    QCOMPARE(found, path);
+    QVERIFY(!found.split(u':').contains(QString()));
 }
 
 void TestProcessSpec::spec() {
