@@ -6,11 +6,15 @@ namespace {
 
 // The inherited search path without its empty entries, each of which would name the working
 // directory, followed by the folders the tool is commonly installed in.
-QString childSearchPath(const QString& inherited) {
-    QStringList entries = inherited.split(u':', Qt::SkipEmptyParts);
-    entries << QStringLiteral("/usr/local/bin") << QStringLiteral("/opt/homebrew/bin")
-            << QStringLiteral("/usr/bin");
-    return entries.join(u':');
+QByteArray childSearchPath(const QByteArray& inherited) {
+    QByteArrayList entries;
+    for (const QByteArray& entry : inherited.split(':'))
+        if (!entry.isEmpty())
+            entries << entry;
+    entries << "/usr/local/bin"
+            << "/opt/homebrew/bin"
+            << "/usr/bin";
+    return entries.join(':');
 }
 
 } // namespace
@@ -22,11 +26,9 @@ ProcessSpec processSpec(const QStringList& args, const QString& tool, const Env&
     spec.argv << QStringLiteral("/usr/bin/env") << tool << args;
 
     spec.env = inherited;
-    spec.env.insert(QStringLiteral("QUILLNEST_LANG"),
-                    ru ? QStringLiteral("ru") : QStringLiteral("en"));
-    spec.env.insert(QStringLiteral("PYTHONDONTWRITEBYTECODE"), QStringLiteral("1"));
-    spec.env.insert(QStringLiteral("PATH"),
-                    childSearchPath(inherited.value(QStringLiteral("PATH"))));
+    spec.env.insert("QUILLNEST_LANG", ru ? "ru" : "en");
+    spec.env.insert("PYTHONDONTWRITEBYTECODE", "1");
+    spec.env.insert("PATH", childSearchPath(inherited.value("PATH")));
     return spec;
 }
 

@@ -13,7 +13,7 @@ namespace quillnest {
 struct ProcessSpec {
     // argv[0] is the executable, "/usr/bin/env"; then the tool path, then the arguments.
     QStringList argv;
-    // The child's whole environment.
+    // The child's whole environment, passed on byte for byte.
     Env env;
 };
 

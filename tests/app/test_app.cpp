@@ -57,6 +57,21 @@ private:
     QByteArray saved_;
 };
 
+// The environment a running process was started with, from /proc.
+QMap<QByteArray, QByteArray> startEnvironment(pid_t pid) {
+    QMap<QByteArray, QByteArray> env;
+    QFile file(QStringLiteral("/proc/%1/environ").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return env;
+    const QList<QByteArray> entries = file.readAll().split('\0');
+    for (const QByteArray& entry : entries) {
+        const qsizetype eq = entry.indexOf('=');
+        if (eq > 0)
+            env.insert(entry.left(eq), entry.mid(eq + 1));
+    }
+    return env;
+}
+
 } // namespace
 
 class TestApp : public QObject {
@@ -86,12 +101,16 @@ private Q_SLOTS:
     void stateChangeShowsBeforeTheTimer();
     void noEmptyPathEntryReachesEnv_data();
     void noEmptyPathEntryReachesEnv();
+    void environmentReachesToolByteForByte_data();
+    void environmentReachesToolByteForByte();
 
 private:
     App* makeApp(bool russian = false, const QString& envProgram = QStringLiteral("/usr/bin/env"));
     QString writeTool();
     QStringList loggedCalls() const;
     void writeState(const QByteArray& json);
+    static QByteArray readFile(const QString& path);
+    QString releaseFile() const;
 
     QTemporaryDir dir_;
     QString stateDir_;
@@ -116,15 +135,30 @@ void TestApp::cleanup() {
     if (app_ && AppProbe::watcher(app_.get()))
         AppProbe::watcher(app_.get())->terminate();
     app_.reset();
+    // A test that failed half-way leaves no tool waiting behind it.
+    if (qEnvironmentVariableIsSet("FAKE_RELEASE")) {
+        const QString release = qEnvironmentVariable("FAKE_RELEASE");
+        writeFile(release, "");
+        writeFile(release + QStringLiteral(".init"), "");
+    }
+}
+
+// A release file of the fake tool, named after the running test and row.
+QString TestApp::releaseFile() const {
+    return dir_.filePath(QStringLiteral("release %1 %2")
+                             .arg(QLatin1StringView(QTest::currentTestFunction()),
+                                  QLatin1StringView(QTest::currentDataTag())));
 }
 
 // Records each call as one line: the arguments joined by a unit separator, then QUILLNEST_LANG.
 // "watch" runs until SIGTERM and takes a little while to stop; "sync" waits for a release file
-// when one is named, so a test can look at the menu while the command runs.
+// when one is named, so a test can look at the menu while the command runs. Its pid goes to
+// $FAKE_PID when that is set.
 QString TestApp::writeTool() {
     const QString path = dir_.filePath(QStringLiteral("quillnest"));
     if (!QFile::exists(path)) {
         writeFile(path, R"SH(#!/bin/sh
+[ -n "$FAKE_PID" ] && echo $$ > "$FAKE_PID"
 line=""
 for a in "$@"; do line="$line$a"; line="$line$(printf '\037')"; done
 printf '%s%s\n' "$line" "$QUILLNEST_LANG" >> "$FAKE_LOG"
@@ -154,6 +188,7 @@ App* TestApp::makeApp(bool russian, const QString& envProgram) {
     qputenv("FAKE_LOG", log_.toLocal8Bit());
     qunsetenv("FAKE_RELEASE");
     qunsetenv("FAKE_STATE");
+    qunsetenv("FAKE_PID");
     qputenv("FAKE_STATE_DIR", stateDir_.toLocal8Bit());
     return app_.get();
 }
@@ -163,6 +198,11 @@ QStringList TestApp::loggedCalls() const {
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QByteArray TestApp::readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void TestApp::writeState(const QByteArray& json) {
@@ -535,6 +575,50 @@ void TestApp::noEmptyPathEntryReachesEnv() {
     }
     QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
     QVERIFY(!QFile::exists(work + QStringLiteral("/ran")));
+}
+
+// Inherited names and values reach the tool as the bytes they are, whether or not they are UTF-8;
+// read from /proc while the tool waits.
+void TestApp::environmentReachesToolByteForByte_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("value not UTF-8") << QByteArray("QN_ODD")
+                                     << QByteArray("a\xff"
+                                                   "b");
+    QTest::newRow("Latin-1 value") << QByteArray("QN_LATIN1") << QByteArray("caf\xe9");
+    QTest::newRow("encoded surrogate") << QByteArray("QN_SURROGATE") << QByteArray("\xed\xa0\x80");
+    QTest::newRow("overlong slash") << QByteArray("QN_OVERLONG") << QByteArray("\xc0\xaf");
+    QTest::newRow("sequence cut short") << QByteArray("QN_CUT") << QByteArray("ok\xd1");
+    QTest::newRow("name not UTF-8") << QByteArray("QN_\xe9") << QByteArray("x");
+    QTest::newRow("= and line breaks") << QByteArray("QN_EQ") << QByteArray("a=b\nc=d\n");
+    QTest::newRow("empty value") << QByteArray("QN_EMPTY") << QByteArray("");
+    QTest::newRow("state directory not UTF-8")
+        << QByteArray("QUILLNEST_HOME") << QByteArray("/tmp/q \xff\xfe");
+}
+
+void TestApp::environmentReachesToolByteForByte() {
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, value);
+    App* app = makeApp();
+    const QString pidFile = dir_.filePath(QStringLiteral("pid"));
+    const QString release = releaseFile();
+    QFile::remove(pidFile);
+    qputenv("FAKE_PID", QFile::encodeName(pidFile));
+    qputenv("FAKE_RELEASE", QFile::encodeName(release));
+    {
+        ScopedVariable variable(name.constData(), value);
+        app->syncNow();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(pidFile).endsWith('\n'), 10000);
+    const pid_t pid = pid_t(readFile(pidFile).trimmed().toLong());
+    const QMap<QByteArray, QByteArray> seen = startEnvironment(pid);
+    writeFile(release, "");
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
+
+    QVERIFY(seen.contains(name));
+    QCOMPARE(seen.value(name), value);
+    QCOMPARE(seen.value("QUILLNEST_LANG"), QByteArray("en"));
+    QCOMPARE(seen.value("PYTHONDONTWRITEBYTECODE"), QByteArray("1"));
 }
 
 QTEST_MAIN(TestApp)

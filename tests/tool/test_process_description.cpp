@@ -21,87 +21,84 @@ void TestProcessSpec::spec_data() {
     QTest::addColumn<QStringList>("argv");
     QTest::addColumn<Env>("env");
 
-    const QString tail = QStringLiteral(":/usr/local/bin:/opt/homebrew/bin:/usr/bin");
-    const QString added = tail.mid(1);
+    const QByteArray added = "/usr/local/bin:/opt/homebrew/bin:/usr/bin";
     const QString usrLocal = QStringLiteral("/usr/local/bin/quillnest");
     const QString sync = QStringLiteral("sync");
     const QString all = QStringLiteral("--all");
     const QString quiet = QStringLiteral("-q");
-    const QString path = QStringLiteral("PATH");
-    const QString lang = QStringLiteral("QUILLNEST_LANG");
-    const QString bytecode = QStringLiteral("PYTHONDONTWRITEBYTECODE");
-    const QString home = QStringLiteral("QUILLNEST_HOME");
+    const QByteArray path = "PATH";
+    const QByteArray lang = "QUILLNEST_LANG";
+    const QByteArray bytecode = "PYTHONDONTWRITEBYTECODE";
     const QString env = QStringLiteral("/usr/bin/env");
 
     QTest::newRow("sync, English, PATH /bin")
-        << QStringList{sync, all, quiet} << usrLocal
-        << Env{{path, QStringLiteral("/bin")}, {QStringLiteral("HOME"), QStringLiteral("/h")}}
-        << false << QStringList{env, usrLocal, sync, all, quiet}
-        << Env{{path, QStringLiteral("/bin") + tail},
-               {QStringLiteral("HOME"), QStringLiteral("/h")},
-               {lang, QStringLiteral("en")},
-               {bytecode, QStringLiteral("1")}};
+        << QStringList{sync, all, quiet} << usrLocal << Env{{path, "/bin"}, {"HOME", "/h"}} << false
+        << QStringList{env, usrLocal, sync, all, quiet}
+        << Env{{path, "/bin:" + added}, {"HOME", "/h"}, {lang, "en"}, {bytecode, "1"}};
     QTest::newRow("Russian replaces inherited values")
         << QStringList{QStringLiteral("check"), all, quiet} << QStringLiteral("quillnest")
-        << Env{{lang, QStringLiteral("en")},
-               {bytecode, QStringLiteral("0")},
-               {home, QStringLiteral("/q home")},
-               {path, QStringLiteral("/usr/bin:/bin")}}
+        << Env{{lang, "en"},
+               {bytecode, "0"},
+               {"QUILLNEST_HOME", "/q home"},
+               {path, "/usr/bin:/bin"}}
         << true
         << QStringList{env, QStringLiteral("quillnest"), QStringLiteral("check"), all, quiet}
-        << Env{{lang, QStringLiteral("ru")},
-               {bytecode, QStringLiteral("1")},
-               {home, QStringLiteral("/q home")},
-               {path, QStringLiteral("/usr/bin:/bin") + tail}};
+        << Env{{lang, "ru"},
+               {bytecode, "1"},
+               {"QUILLNEST_HOME", "/q home"},
+               {path, "/usr/bin:/bin:" + added}};
     QTest::newRow("English replaces inherited Russian")
-        << QStringList{} << usrLocal << Env{{lang, QStringLiteral("ru")}} << false
-        << QStringList{env, usrLocal}
-        << Env{{lang, QStringLiteral("en")}, {bytecode, QStringLiteral("1")}, {path, added}};
+        << QStringList{} << usrLocal << Env{{lang, "ru"}} << false << QStringList{env, usrLocal}
+        << Env{{lang, "en"}, {bytecode, "1"}, {path, added}};
     QTest::newRow("PATH already complete: appended again")
         << QStringList{} << usrLocal << Env{{path, added}} << false << QStringList{env, usrLocal}
-        << Env{{lang, QStringLiteral("en")}, {bytecode, QStringLiteral("1")}, {path, added + tail}};
+        << Env{{lang, "en"}, {bytecode, "1"}, {path, added + ':' + added}};
     const QString odd = QStringLiteral("/tmp/my \"proj\" $(rm -rf ~) & 'x' <b>; `id` ё ✓");
     QTest::newRow("odd arguments and values untouched")
         << QStringList{sync, odd, quiet} << QStringLiteral("/opt/a b/quillnest")
-        << Env{{QStringLiteral("ODD"), odd}, {QStringLiteral("EMPTY"), QString()}} << false
+        << Env{{"ODD", odd.toUtf8()}, {"EMPTY", ""}} << false
         << QStringList{env, QStringLiteral("/opt/a b/quillnest"), sync, odd, quiet}
-        << Env{{QStringLiteral("ODD"), odd},
-               {QStringLiteral("EMPTY"), QString()},
-               {lang, QStringLiteral("en")},
-               {bytecode, QStringLiteral("1")},
-               {path, added}};
+        << Env{{"ODD", odd.toUtf8()}, {"EMPTY", ""}, {lang, "en"}, {bytecode, "1"}, {path, added}};
+    QTest::newRow("names and values that are not UTF-8 untouched")
+        << QStringList{} << usrLocal
+        << Env{{"QN_\xe9", "a\xff"
+                           "b"},
+               {"QUILLNEST_HOME", "/q\xc0\xaf"},
+               {path, "/b\xffin"}}
+        << false << QStringList{env, usrLocal}
+        << Env{{"QN_\xe9", "a\xff"
+                           "b"},
+               {"QUILLNEST_HOME", "/q\xc0\xaf"},
+               {lang, "en"},
+               {bytecode, "1"},
+               {path, "/b\xffin:" + added}};
 }
 
 // An empty entry of PATH names the working directory; none reaches the child, whatever PATH the
 // utility inherited.
 void TestProcessSpec::searchPath_data() {
     QTest::addColumn<Env>("inherited");
-    QTest::addColumn<QString>("path");
-    const QString p = QStringLiteral("PATH");
-    const QString added = QStringLiteral("/usr/local/bin:/opt/homebrew/bin:/usr/bin");
+    QTest::addColumn<QByteArray>("path");
+    const QByteArray added = "/usr/local/bin:/opt/homebrew/bin:/usr/bin";
     QTest::newRow("unset") << Env{} << added;
-    QTest::newRow("empty") << Env{{p, QString()}} << added;
-    QTest::newRow("a colon") << Env{{p, QStringLiteral(":")}} << added;
-    QTest::newRow("colons only") << Env{{p, QStringLiteral(":::")}} << added;
-    QTest::newRow("leading colon")
-        << Env{{p, QStringLiteral(":/bin")}} << QStringLiteral("/bin:") + added;
-    QTest::newRow("trailing colon")
-        << Env{{p, QStringLiteral("/bin:")}} << QStringLiteral("/bin:") + added;
-    QTest::newRow("two colons inside")
-        << Env{{p, QStringLiteral("/bin::/sbin")}} << QStringLiteral("/bin:/sbin:") + added;
-    QTest::newRow("dot kept: asked for by name")
-        << Env{{p, QStringLiteral(".:/bin")}} << QStringLiteral(".:/bin:") + added;
+    QTest::newRow("empty") << Env{{"PATH", ""}} << added;
+    QTest::newRow("a colon") << Env{{"PATH", ":"}} << added;
+    QTest::newRow("colons only") << Env{{"PATH", ":::"}} << added;
+    QTest::newRow("leading colon") << Env{{"PATH", ":/bin"}} << "/bin:" + added;
+    QTest::newRow("trailing colon") << Env{{"PATH", "/bin:"}} << "/bin:" + added;
+    QTest::newRow("two colons inside") << Env{{"PATH", "/bin::/sbin"}} << "/bin:/sbin:" + added;
+    QTest::newRow("dot kept: asked for by name") << Env{{"PATH", ".:/bin"}} << ".:/bin:" + added;
     QTest::newRow("blank entry kept: a folder named by a space")
-        << Env{{p, QStringLiteral(" :/bin")}} << QStringLiteral(" :/bin:") + added;
+        << Env{{"PATH", " :/bin"}} << " :/bin:" + added;
 }
 
 void TestProcessSpec::searchPath() {
     QFETCH(Env, inherited);
-    QFETCH(QString, path);
-    const QString found = processSpec({}, QStringLiteral("quillnest"), inherited, false)
-                              .env.value(QStringLiteral("PATH"));
+    QFETCH(QByteArray, path);
+    const QByteArray found =
+        processSpec({}, QStringLiteral("quillnest"), inherited, false).env.value("PATH");
     QCOMPARE(found, path);
-    QVERIFY(!found.split(u':').contains(QString()));
+    QVERIFY(!found.split(':').contains(QByteArray()));
 }
 
 void TestProcessSpec::spec() {
