@@ -35,9 +35,6 @@ struct AppSetup {
     std::unique_ptr<Workspace> workspace;
     // Finds the tool for every launch; the real search when empty.
     std::function<QString()> locateTool;
-    // The program every child is started through. Tests point it at a missing file to make
-    // launches fail.
-    QString envProgram = QStringLiteral("/usr/bin/env");
 };
 
 class App : public QObject {

@@ -27,10 +27,8 @@ std::function<void()> App::commandCompletion() {
 }
 
 ProcessSpec App::process(const QStringList& args) const {
-    ProcessSpec spec = processSpec(args, setup_.locateTool ? setup_.locateTool() : cliPath(),
-                                   processEnvironment(), setup_.ru);
-    spec.argv[0] = setup_.envProgram;
-    return spec;
+    return processSpec(args, setup_.locateTool ? setup_.locateTool() : cliPath(),
+                       processEnvironment(), setup_.ru);
 }
 
 void App::run(const QStringList& args, std::function<void()> done) {

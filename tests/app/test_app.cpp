@@ -103,9 +103,11 @@ private Q_SLOTS:
     void noEmptyPathEntryReachesEnv();
     void environmentReachesToolByteForByte_data();
     void environmentReachesToolByteForByte();
+    void toolFoundIsToolRun_data();
+    void toolFoundIsToolRun();
 
 private:
-    App* makeApp(bool russian = false, const QString& envProgram = QStringLiteral("/usr/bin/env"));
+    App* makeApp(bool russian = false);
     QString writeTool();
     QStringList loggedCalls() const;
     void writeState(const QByteArray& json);
@@ -174,7 +176,7 @@ exit 0
     return path;
 }
 
-App* TestApp::makeApp(bool russian, const QString& envProgram) {
+App* TestApp::makeApp(bool russian) {
     auto workspace = std::make_unique<RecordingWorkspace>();
     workspace_ = workspace.get();
     AppSetup setup;
@@ -183,7 +185,6 @@ App* TestApp::makeApp(bool russian, const QString& envProgram) {
     setup.workspace = std::move(workspace);
     const QString tool = tool_;
     setup.locateTool = [tool] { return tool; };
-    setup.envProgram = envProgram;
     app_ = std::make_unique<App>(std::move(setup));
     qputenv("FAKE_LOG", log_.toLocal8Bit());
     qunsetenv("FAKE_RELEASE");
@@ -317,7 +318,8 @@ void TestApp::commandLines() {
 }
 
 void TestApp::failedLaunchClearsBusyAfterTwoRefreshes() {
-    App* app = makeApp(false, dir_.filePath(QStringLiteral("no-such-env")));
+    tool_ = dir_.filePath(QStringLiteral("no such folder/quillnest"));
+    App* app = makeApp();
     QSignalSpy refreshed(app, &App::refreshed);
     app->syncNow();
     QVERIFY(AppProbe::busy(app) == Busy::None);
@@ -619,6 +621,39 @@ void TestApp::environmentReachesToolByteForByte() {
     QCOMPARE(seen.value(name), value);
     QCOMPARE(seen.value("QUILLNEST_LANG"), QByteArray("en"));
     QCOMPARE(seen.value("PYTHONDONTWRITEBYTECODE"), QByteArray("1"));
+}
+
+// The tool the search found runs, whatever its path holds: /usr/bin/env would take a word with
+// "=" for a variable and one beginning with "-" for an option.
+void TestApp::toolFoundIsToolRun_data() {
+    QTest::addColumn<QString>("location"); // below the test's folder
+    QTest::addColumn<bool>("relative");    // handed over relative to the working directory
+    QTest::newRow("folder x=y") << QStringLiteral("x=y/quillnest") << false;
+    QTest::newRow("= in the file name") << QStringLiteral("bin/quill=nest") << false;
+    QTest::newRow("relative, folder x=y") << QStringLiteral("x=y/quillnest") << true;
+    QTest::newRow("relative, leading dash") << QStringLiteral("-i/quillnest") << true;
+    QTest::newRow("odd characters")
+        << QStringLiteral("a b & <c> 'q' \"d\" ñ=1 $(x)/quillnest") << false;
+}
+
+void TestApp::toolFoundIsToolRun() {
+    QFETCH(QString, location);
+    QFETCH(bool, relative);
+    const QString work =
+        dir_.filePath(QStringLiteral("tools ") + QLatin1StringView(QTest::currentDataTag()));
+    const QString tool = work + u'/' + location;
+    QVERIFY(QDir().mkpath(tool.left(tool.lastIndexOf(u'/'))));
+    QFile::remove(tool);
+    QVERIFY(QFile::copy(tool_, tool));
+
+    tool_ = relative ? location : tool;
+    App* app = makeApp();
+    WorkingDirectory cwd(work);
+    QVERIFY(cwd.changed());
+    app->syncNow();
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
+    QCOMPARE(loggedCalls(), QStringList{QStringLiteral("sync\x1f--all\x1f-q\x1f"
+                                                       "en")});
 }
 
 QTEST_MAIN(TestApp)

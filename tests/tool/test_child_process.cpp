@@ -137,8 +137,8 @@ void TestChildProcess::completion() {
     QCOMPARE(done.offMain, 0);
 }
 
-// The full road of a tool run: /usr/bin/env, a tool in a folder with odd characters, a project
-// path that a shell would split, expand or execute.
+// The full road of a tool run: a tool in a folder with odd characters, a project path that a shell
+// would split, expand or execute, an environment value that is not UTF-8.
 void TestChildProcess::argumentsArriveUnchanged() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
