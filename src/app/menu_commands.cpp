@@ -10,6 +10,7 @@
 #include "tool/commands.h"
 #include "tool/run.h"
 
+#include <QDir>
 #include <QPointer>
 #include <QUrl>
 
@@ -89,7 +90,7 @@ void App::addProject() {
 void App::openMaster(const QString& path) {
     if (path.isEmpty())
         return;
-    const QString target = masterTarget(path, pathExists);
+    const QString target = masterTarget(absoluteProjectPath(path, QDir::currentPath()), pathExists);
     const QUrl url = QUrl::fromLocalFile(target);
     const std::optional<QString> editor = setup_.workspace->textEditor();
     if (opensInTextEditor(target, editor.has_value(),
@@ -100,7 +101,11 @@ void App::openMaster(const QString& path) {
 }
 
 void App::openConflicts() {
-    const QStringList folders = conflictFolders(readState(setup_.stateDir).projects, pathExists);
+    QStringList projects = readState(setup_.stateDir).projects;
+    const QString workingDir = QDir::currentPath();
+    for (QString& project : projects)
+        project = absoluteProjectPath(project, workingDir);
+    const QStringList folders = conflictFolders(projects, pathExists);
     for (const QString& folder : folders)
         setup_.workspace->open(QUrl::fromLocalFile(folder));
 }

@@ -105,6 +105,8 @@ private Q_SLOTS:
     void environmentReachesToolByteForByte();
     void toolFoundIsToolRun_data();
     void toolFoundIsToolRun();
+    void relativeProjectOpensAbsolute_data();
+    void relativeProjectOpensAbsolute();
 
 private:
     App* makeApp(bool russian = false);
@@ -654,6 +656,56 @@ void TestApp::toolFoundIsToolRun() {
     QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
     QCOMPARE(loggedCalls(), QStringList{QStringLiteral("sync\x1f--all\x1f-q\x1f"
                                                        "en")});
+}
+
+// A relative project key in the state file names a folder below the working directory; what is
+// opened for it is that folder's absolute location.
+void TestApp::relativeProjectOpensAbsolute_data() {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<bool>("hasMaster");
+    QTest::newRow("plain") << QStringLiteral("rel/proj") << true;
+    QTest::newRow("dot and space") << QStringLiteral("./a b") << true;
+    QTest::newRow("dot-dot, URL characters") << QStringLiteral("sub/../R&D #1 ?x=%20") << false;
+    QTest::newRow("colon first") << QStringLiteral(":proj") << true;
+    QTest::newRow("tilde first") << QStringLiteral("~proj") << false;
+    QTest::newRow("non-ASCII") << QStringLiteral("проект ñ") << true;
+    QTest::newRow("working directory /") << QStringLiteral("<below />") << true;
+}
+
+void TestApp::relativeProjectOpensAbsolute() {
+    QFETCH(QString, key);
+    QFETCH(bool, hasMaster);
+    QString work =
+        dir_.filePath(QStringLiteral("work ") + QLatin1StringView(QTest::currentDataTag()));
+    QString project = work + u'/' + key;
+    if (key == QLatin1String("<below />")) {
+        project = work + QStringLiteral("/p");
+        key = project.mid(1);
+        work = QStringLiteral("/");
+    }
+    QVERIFY(QDir().mkpath(work + QStringLiteral("/sub")));
+    QVERIFY(QDir().mkpath(project + QStringLiteral("/.quillnest/conflicts")));
+    if (hasMaster)
+        writeFile(project + QStringLiteral("/QUILLNEST.md"), "# master\n");
+    WorkingDirectory cwd(work);
+    QVERIFY(cwd.changed());
+    writeState(R"({"projects": {")" + key.toUtf8() + R"(": {"conflicts": 1}}})");
+
+    App* app = makeApp();
+    app->refresh();
+    const Menu& menu = *AppProbe::item(app)->menu();
+    const auto master = std::find_if(menu.begin(), menu.end(),
+                                     [](const MenuItem& item) { return item.hasSubmenu; });
+    QVERIFY(master != menu.end() && master->submenu.size() == 1);
+    QCOMPARE(master->submenu.front().represented, key);
+    app->openMaster(key);
+    app->openConflicts();
+    const QString target = hasMaster ? project + QStringLiteral("/QUILLNEST.md") : project;
+    QCOMPARE(workspace_->opened,
+             (QList<QUrl>{QUrl::fromLocalFile(target),
+                          QUrl::fromLocalFile(project + QStringLiteral("/.quillnest/conflicts"))}));
+    for (const QUrl& url : std::as_const(workspace_->opened))
+        QVERIFY2(url.path().startsWith(u'/'), qPrintable(url.toString()));
 }
 
 QTEST_MAIN(TestApp)
