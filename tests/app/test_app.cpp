@@ -8,6 +8,7 @@
 #include "support/test_support.h"
 #include "tool/child_process.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -72,6 +73,15 @@ QMap<QByteArray, QByteArray> startEnvironment(pid_t pid) {
     return env;
 }
 
+// The watch item of the Qt menu.
+QAction* watchAction(App* app) {
+    const QList<QAction*> actions = AppProbe::item(app)->qmenu()->actions();
+    for (QAction* action : actions)
+        if (action->text() == QLatin1String("Watch for changes"))
+            return action;
+    return nullptr;
+}
+
 } // namespace
 
 class TestApp : public QObject {
@@ -107,6 +117,8 @@ private Q_SLOTS:
     void toolFoundIsToolRun();
     void relativeProjectOpensAbsolute_data();
     void relativeProjectOpensAbsolute();
+    void watchMarkFollowsTheProcess_data();
+    void watchMarkFollowsTheProcess();
 
 private:
     App* makeApp(bool russian = false);
@@ -706,6 +718,37 @@ void TestApp::relativeProjectOpensAbsolute() {
                           QUrl::fromLocalFile(project + QStringLiteral("/.quillnest/conflicts"))}));
     for (const QUrl& url : std::as_const(workspace_->opened))
         QVERIFY2(url.path().startsWith(u'/'), qPrintable(url.toString()));
+}
+
+// The watch item's mark says whether a watch process runs: Qt flips the mark of a checkable item
+// on every click, also when the process then cannot be started.
+void TestApp::watchMarkFollowsTheProcess_data() {
+    QTest::addColumn<bool>("toolExists");
+    QTest::newRow("watch starts") << true;
+    QTest::newRow("watch cannot start") << false;
+}
+
+void TestApp::watchMarkFollowsTheProcess() {
+    QFETCH(bool, toolExists);
+    if (!toolExists)
+        tool_ = dir_.filePath(QStringLiteral("no such folder/quillnest"));
+    App* app = makeApp();
+    app->refresh();
+    QSignalSpy refreshed(app, &App::refreshed);
+    QVERIFY(watchAction(app) && !watchAction(app)->isChecked());
+
+    watchAction(app)->trigger();
+    QVERIFY(refreshed.wait(10000)); // the click reaches App through the event loop
+    const bool running = AppProbe::watcher(app) && AppProbe::watcher(app)->isRunning();
+    QCOMPARE(running, toolExists);
+    QCOMPARE(watchAction(app)->isChecked(), running);
+
+    if (running) {
+        watchAction(app)->trigger();
+        QVERIFY(refreshed.wait(10000));
+        QVERIFY(!AppProbe::watcher(app));
+        QVERIFY(!watchAction(app)->isChecked());
+    }
 }
 
 QTEST_MAIN(TestApp)
