@@ -82,6 +82,24 @@ QAction* watchAction(App* app) {
     return nullptr;
 }
 
+// Children of this process that are running (ended ones awaiting their reaping not counted).
+int liveChildren() {
+    int count = 0;
+    const QByteArray self = QByteArray::number(::getpid());
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& name : entries) {
+        QFile stat(QStringLiteral("/proc/") + name + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": comm may hold spaces and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1] == self && fields[0] != "Z")
+            ++count;
+    }
+    return count;
+}
+
 } // namespace
 
 class TestApp : public QObject {
@@ -119,6 +137,9 @@ private Q_SLOTS:
     void relativeProjectOpensAbsolute();
     void watchMarkFollowsTheProcess_data();
     void watchMarkFollowsTheProcess();
+    void secondCommandWhileBusyIsRefused_data();
+    void secondCommandWhileBusyIsRefused();
+    void folderChosenWhileBusyWaitsItsTurn();
 
 private:
     App* makeApp(bool russian = false);
@@ -168,19 +189,22 @@ QString TestApp::releaseFile() const {
 
 // Records each call as one line: the arguments joined by a unit separator, then QUILLNEST_LANG.
 // "watch" runs until SIGTERM and takes a little while to stop; "sync" waits for a release file
-// when one is named, so a test can look at the menu while the command runs. Its pid goes to
-// $FAKE_PID when that is set.
+// when one is named, and "init" for that name with ".init", so a test can look at the menu while
+// the command runs. Its pid goes to $FAKE_PID when that is set.
 QString TestApp::writeTool() {
     const QString path = dir_.filePath(QStringLiteral("quillnest"));
     if (!QFile::exists(path)) {
         writeFile(path, R"SH(#!/bin/sh
 [ -n "$FAKE_PID" ] && echo $$ > "$FAKE_PID"
+# Until the file exists, or its folder is gone with the test.
+wait_for() { while [ ! -e "$1" ] && [ -d "${1%/*}" ]; do sleep 0.02; done; }
 line=""
 for a in "$@"; do line="$line$a"; line="$line$(printf '\037')"; done
 printf '%s%s\n' "$line" "$QUILLNEST_LANG" >> "$FAKE_LOG"
 case "$1" in
 watch) trap 'sleep 0.3; exit 0' TERM; while :; do sleep 0.05; done ;;
-sync) [ -n "$FAKE_RELEASE" ] && while [ ! -e "$FAKE_RELEASE" ]; do sleep 0.02; done ;;
+sync) [ -n "$FAKE_RELEASE" ] && wait_for "$FAKE_RELEASE" ;;
+init) [ -n "$FAKE_RELEASE" ] && wait_for "$FAKE_RELEASE.init" ;;
 esac
 [ -n "$FAKE_STATE" ] && cp "$FAKE_STATE" "$FAKE_STATE_DIR/state.json"
 exit 0
@@ -749,6 +773,77 @@ void TestApp::watchMarkFollowsTheProcess() {
         QVERIFY(!AppProbe::watcher(app));
         QVERIFY(!watchAction(app)->isChecked());
     }
+}
+
+// While a sync runs, another one-shot command is refused: the menu offers none, so one that
+// arrives anyway (a queued click, a shortcut) starts nothing and leaves `busy` naming the sync.
+void TestApp::secondCommandWhileBusyIsRefused_data() {
+    QTest::addColumn<QString>("second");
+    QTest::newRow("sync") << QStringLiteral("sync");
+    QTest::newRow("check") << QStringLiteral("check");
+    QTest::newRow("add project") << QStringLiteral("add");
+}
+
+void TestApp::secondCommandWhileBusyIsRefused() {
+    QFETCH(QString, second);
+    App* app = makeApp();
+    const QString release = releaseFile();
+    qputenv("FAKE_RELEASE", QFile::encodeName(release));
+    const QString folder = dir_.filePath(QStringLiteral("second project"));
+    QVERIFY(QDir().mkpath(folder));
+    workspace_->folder = folder;
+
+    const int before = liveChildren();
+    app->syncNow();
+    QCOMPARE(liveChildren(), before + 1);
+    if (second == QLatin1String("sync"))
+        app->syncNow();
+    else if (second == QLatin1String("check"))
+        app->checkNow();
+    else
+        app->addProject();
+    QCOMPARE(AppProbe::busy(app), Busy::Sync);
+    QCOMPARE(liveChildren(), before + 1);
+    QVERIFY(workspace_->messages.isEmpty());
+
+    writeFile(release, "");
+    writeFile(release + QStringLiteral(".init"), "");
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
+    QCOMPARE(loggedCalls(), QStringList{QStringLiteral("sync\x1f--all\x1f-q\x1f"
+                                                       "en")});
+}
+
+// A sync started while the folder chooser is open (its event loop runs menu actions) is still
+// running when the folder comes back: the project is added once the sync is over, and `busy`
+// names a running command throughout.
+void TestApp::folderChosenWhileBusyWaitsItsTurn() {
+    App* app = makeApp();
+    const QString release = releaseFile();
+    qputenv("FAKE_RELEASE", QFile::encodeName(release));
+    const QString folder = dir_.filePath(QStringLiteral("chosen & <project>"));
+    QVERIFY(QDir().mkpath(folder));
+    workspace_->folder = folder;
+    workspace_->whileChoosing = [app] { app->syncNow(); };
+
+    const int before = liveChildren();
+    app->addProject();
+    QCOMPARE(AppProbe::busy(app), Busy::Sync);
+    QCOMPARE(liveChildren(), before + 1); // the sync alone
+
+    QSignalSpy refreshed(app, &App::refreshed);
+    writeFile(release, "");
+    QVERIFY(refreshed.wait(10000)); // the sync's completion
+    QCOMPARE(AppProbe::busy(app), Busy::Sync);
+    QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 2, 10000);
+    QCOMPARE(AppProbe::busy(app), Busy::Sync); // the add runs and waits for its release
+
+    writeFile(release + QStringLiteral(".init"), "");
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
+    QCOMPARE(loggedCalls(), (QStringList{QStringLiteral("sync\x1f--all\x1f-q\x1f"
+                                                        "en"),
+                                         QStringLiteral("init\x1f") + folder +
+                                             QStringLiteral("\x1f--sync\x1f"
+                                                            "en")}));
 }
 
 QTEST_MAIN(TestApp)
