@@ -45,6 +45,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 
@@ -465,6 +466,25 @@ int runOnce(const Command& cmd) {
     return saveState(*root) ? status : 1;
 }
 
+// Waits up to `timeout` for one of the signals of `stop`, which are blocked; true when one came.
+// macOS has no sigtimedwait(): there the pending signals are looked at after the wait.
+bool awaitSignal(const sigset_t& stop, const timespec& timeout) {
+#ifdef __APPLE__
+    timespec left = timeout;
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+    sigset_t pending;
+    if (sigpending(&pending) != 0)
+        return false;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        if (sigismember(&stop, sig) && sigismember(&pending, sig))
+            return true;
+    return false;
+#else
+    return sigtimedwait(&stop, nullptr, &timeout) > 0;
+#endif
+}
+
 // Re-syncs every registered project whose rules would now build a master other than the one
 // recorded at its last sync; each such outcome is tried once, so a failing project is not retried
 // every second. Signals are taken synchronously, so a sync in progress always completes.
@@ -506,8 +526,7 @@ int watch() {
             }
             lock.unlock();
         }
-        const timespec second{1, 0};
-        if (sigtimedwait(&stop, nullptr, &second) > 0)
+        if (awaitSignal(stop, timespec{1, 0}))
             return 0;
     }
 }

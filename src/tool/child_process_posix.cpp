@@ -61,10 +61,10 @@ int closeInheritedDescriptors(posix_spawn_file_actions_t* actions, posix_spawnat
     (void)flags;
     return posix_spawn_file_actions_addclosefrom_np(actions, 3);
 #elif defined(__APPLE__)
-    (void)actions;
+    // Everything not named by a file action is closed, standard input too unless it is kept.
     (void)attr;
     *flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
-    return 0;
+    return posix_spawn_file_actions_addinherit_np(actions, 0);
 #else
     (void)attr;
     (void)flags;
