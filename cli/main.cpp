@@ -16,8 +16,10 @@
 // dropped); it never passes through a shell.
 //
 // Environment:
-//   QUILLNEST_HOME  the state directory (default ~/.quillnest), created when missing; state.json
-//                   there is replaced atomically, under the lock file state.lock
+//   QUILLNEST_HOME  the state directory (default ~/.quillnest when unset), created when missing;
+//                   state.json there is replaced atomically, under the lock file state.lock. Taken
+//                   as it is, as the utility takes it: an empty value makes the state file
+//                   /state.json
 //   QUILLNEST_LANG  "ru" for Russian messages, anything else English
 //   QUILLNEST_STANDIN_DELAY_MS  for tests: init, sync and check wait this many
 //                   milliseconds (at most ten minutes) before they read and write anything, to
@@ -103,11 +105,15 @@ QString freeName(const QString& base, const QString& suffix) {
 // ---- state file ---------------------------------------------------------------------------------
 
 QString stateDir() {
-    const QString home = qEnvironmentVariable("QUILLNEST_HOME");
-    return home.isEmpty() ? QDir::homePath() + QStringLiteral("/.quillnest") : home;
+    if (qEnvironmentVariableIsSet("QUILLNEST_HOME"))
+        return qEnvironmentVariable("QUILLNEST_HOME");
+    return QDir::homePath() + QStringLiteral("/.quillnest");
 }
 QString statePath() {
     return stateDir() + QStringLiteral("/state.json");
+}
+QString lockPath() {
+    return stateDir() + QStringLiteral("/state.lock");
 }
 
 // The whole state document, or nothing when state.json exists but is unreadable, is not a JSON
@@ -157,7 +163,9 @@ bool saveState(const QJsonObject& root) {
 bool lockState(QLockFile& lock, int timeoutMs) {
     if (lock.tryLock(timeoutMs))
         return true;
-    if (timeoutMs > 1000)
+    if (lock.error() != QLockFile::LockFailedError)
+        complain(L("cannot create %1", "не удалось создать %1").arg(lockPath()));
+    else if (timeoutMs > 1000)
         complain(L("the state directory %1 is busy", "каталог состояния %1 занят").arg(stateDir()));
     return false;
 }
@@ -423,11 +431,12 @@ int runOnce(const Command& cmd) {
     if (ok && delay > 0)
         QThread::msleep(std::min(delay, 600'000));
 
-    if (!QDir().mkpath(stateDir())) {
+    // An empty state directory puts the state file into /, which is there.
+    if (!stateDir().isEmpty() && !QDir().mkpath(stateDir())) {
         complain(L("cannot create %1", "не удалось создать %1").arg(stateDir()));
         return 1;
     }
-    QLockFile lock(stateDir() + QStringLiteral("/state.lock"));
+    QLockFile lock(lockPath());
     if (!lockState(lock, 30'000))
         return 1;
     auto root = loadStateForUpdate();
@@ -511,7 +520,7 @@ int watch() {
                 hash != tried.value(it.key()))
                 changed.insert(it.key(), hash);
         }
-        QLockFile lock(stateDir() + QStringLiteral("/state.lock"));
+        QLockFile lock(lockPath());
         if (!changed.isEmpty() && lockState(lock, 200)) {
             if (auto root = loadStateForUpdate()) {
                 QJsonObject current = root->value(u"projects").toObject();
