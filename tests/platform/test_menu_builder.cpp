@@ -107,14 +107,6 @@ void TestMenuBuilder::shortcutsAndCheckMark() {
     QVERIFY(!actions[1]->isCheckable());
     QCOMPARE(actions[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
     QCOMPARE(actions[2]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-
-    // A click does not flip the mark: it shows the description until a new one is installed.
-    actions[0]->trigger();
-    QVERIFY(actions[0]->isChecked());
-    watch.checked = false;
-    populateMenu(&menu, {watch}, [](Action, const QString&) {});
-    menu.actions().first()->trigger();
-    QVERIFY(!menu.actions().first()->isChecked());
 }
 
 void TestMenuBuilder::shortcutsOfTheOpenMenu_data() {

@@ -18,23 +18,6 @@ inline void writeFile(const QString& path, const QByteArray& bytes) {
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-// Makes `path` the working directory for the lifetime of the object, then restores the previous
-// one.
-class WorkingDirectory {
-public:
-    explicit WorkingDirectory(const QString& path) : previous_(QDir::currentPath()) {
-        changed_ = QDir::setCurrent(path);
-    }
-    ~WorkingDirectory() { QDir::setCurrent(previous_); }
-    WorkingDirectory(const WorkingDirectory&) = delete;
-    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-    bool changed() const { return changed_; }
-
-private:
-    QString previous_;
-    bool changed_ = false;
-};
-
 // A stand-in for the file system's existence test: paths under /p/ exist, all others do not.
 inline bool underP(const QString& path) {
     return path.startsWith(QLatin1StringView("/p/"));

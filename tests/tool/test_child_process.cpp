@@ -155,10 +155,11 @@ void TestChildProcess::argumentsArriveUnchanged() {
 
     const QByteArray notUtf8("a\xff\xc0\xaf"
                              "b");
+    qputenv("QN_NOT_UTF8", notUtf8);
     Env inherited = processEnvironment();
+    qunsetenv("QN_NOT_UTF8");
     inherited.insert("QN_RECORD", QFile::encodeName(record));
     inherited.insert("QN_ODD", odd.toUtf8());
-    inherited.insert("QN_NOT_UTF8", notUtf8);
     inherited.insert("QUILLNEST_LANG", "en");
     inherited.insert("PYTHONDONTWRITEBYTECODE", "0");
     const ProcessSpec spec =

@@ -131,14 +131,8 @@ void TestCliPath::choice_data() {
         << QStringList{pointed} << QStringList{} << QStringList{usrLocal} << (pointer + "\xd1")
         << usrLocal;
     QTest::newRow("pointer to a name in the working directory")
-        << QStringList{} << QStringList{} << QStringList{QStringLiteral("quillnest")}
-        << QByteArray("quillnest\n") << QStringLiteral("./quillnest");
-    QTest::newRow("pointer to a name with = in the working directory")
         << QStringList{} << QStringList{} << QStringList{QStringLiteral("x=y")} << QByteArray("x=y")
         << QStringLiteral("./x=y");
-    QTest::newRow("relative pointer with a slash")
-        << QStringList{} << QStringList{} << QStringList{QStringLiteral("-i/quillnest")}
-        << QByteArray("-i/quillnest") << QStringLiteral("-i/quillnest");
     QTest::newRow("pointer names second line")
         << QStringList{pointed} << QStringList{} << QStringList{} << ("x\n" + pointer)
         << QStringLiteral("quillnest");
