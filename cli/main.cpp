@@ -16,8 +16,10 @@
 // dropped); it never passes through a shell.
 //
 // Environment:
-//   QUILLNEST_HOME  the state directory (default ~/.quillnest), created when missing; state.json
-//                   there is replaced atomically, under the lock file state.lock
+//   QUILLNEST_HOME  the state directory (default ~/.quillnest when unset), created when missing;
+//                   state.json there is replaced atomically, under the lock file state.lock. Taken
+//                   as it is, as the utility takes it: an empty value makes the state file
+//                   /state.json
 //   QUILLNEST_LANG  "ru" for Russian messages, anything else English
 //   QUILLNEST_STANDIN_DELAY_MS  for tests: init, sync and check wait this many
 //                   milliseconds (at most ten minutes) before they read and write anything, to
@@ -45,6 +47,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 
@@ -102,11 +105,15 @@ QString freeName(const QString& base, const QString& suffix) {
 // ---- state file ---------------------------------------------------------------------------------
 
 QString stateDir() {
-    const QString home = qEnvironmentVariable("QUILLNEST_HOME");
-    return home.isEmpty() ? QDir::homePath() + QStringLiteral("/.quillnest") : home;
+    if (qEnvironmentVariableIsSet("QUILLNEST_HOME"))
+        return qEnvironmentVariable("QUILLNEST_HOME");
+    return QDir::homePath() + QStringLiteral("/.quillnest");
 }
 QString statePath() {
     return stateDir() + QStringLiteral("/state.json");
+}
+QString lockPath() {
+    return stateDir() + QStringLiteral("/state.lock");
 }
 
 // The whole state document, or nothing when state.json exists but is unreadable, is not a JSON
@@ -156,7 +163,9 @@ bool saveState(const QJsonObject& root) {
 bool lockState(QLockFile& lock, int timeoutMs) {
     if (lock.tryLock(timeoutMs))
         return true;
-    if (timeoutMs > 1000)
+    if (lock.error() != QLockFile::LockFailedError)
+        complain(L("cannot create %1", "не удалось создать %1").arg(lockPath()));
+    else if (timeoutMs > 1000)
         complain(L("the state directory %1 is busy", "каталог состояния %1 занят").arg(stateDir()));
     return false;
 }
@@ -422,11 +431,12 @@ int runOnce(const Command& cmd) {
     if (ok && delay > 0)
         QThread::msleep(std::min(delay, 600'000));
 
-    if (!QDir().mkpath(stateDir())) {
+    // An empty state directory puts the state file into /, which is there.
+    if (!stateDir().isEmpty() && !QDir().mkpath(stateDir())) {
         complain(L("cannot create %1", "не удалось создать %1").arg(stateDir()));
         return 1;
     }
-    QLockFile lock(stateDir() + QStringLiteral("/state.lock"));
+    QLockFile lock(lockPath());
     if (!lockState(lock, 30'000))
         return 1;
     auto root = loadStateForUpdate();
@@ -465,6 +475,25 @@ int runOnce(const Command& cmd) {
     return saveState(*root) ? status : 1;
 }
 
+// Waits up to `timeout` for one of the signals of `stop`, which are blocked; true when one came.
+// macOS has no sigtimedwait(): there the pending signals are looked at after the wait.
+bool awaitSignal(const sigset_t& stop, const timespec& timeout) {
+#ifdef __APPLE__
+    timespec left = timeout;
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+    sigset_t pending;
+    if (sigpending(&pending) != 0)
+        return false;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        if (sigismember(&stop, sig) && sigismember(&pending, sig))
+            return true;
+    return false;
+#else
+    return sigtimedwait(&stop, nullptr, &timeout) > 0;
+#endif
+}
+
 // Re-syncs every registered project whose rules would now build a master other than the one
 // recorded at its last sync; each such outcome is tried once, so a failing project is not retried
 // every second. Signals are taken synchronously, so a sync in progress always completes.
@@ -491,7 +520,7 @@ int watch() {
                 hash != tried.value(it.key()))
                 changed.insert(it.key(), hash);
         }
-        QLockFile lock(stateDir() + QStringLiteral("/state.lock"));
+        QLockFile lock(lockPath());
         if (!changed.isEmpty() && lockState(lock, 200)) {
             if (auto root = loadStateForUpdate()) {
                 QJsonObject current = root->value(u"projects").toObject();
@@ -506,8 +535,7 @@ int watch() {
             }
             lock.unlock();
         }
-        const timespec second{1, 0};
-        if (sigtimedwait(&stop, nullptr, &second) > 0)
+        if (awaitSignal(stop, timespec{1, 0}))
             return 0;
     }
 }

@@ -35,9 +35,6 @@ struct AppSetup {
     std::unique_ptr<Workspace> workspace;
     // Finds the tool for every launch; the real search when empty.
     std::function<QString()> locateTool;
-    // The program every child is started through. Tests point it at a missing file to make
-    // launches fail.
-    QString envProgram = QStringLiteral("/usr/bin/env");
 };
 
 class App : public QObject {
@@ -53,7 +50,10 @@ public:
     // Reads the state anew and rebuilds the icon, tooltip and menu.
     void refresh();
 
-    // The menu commands.
+    // The menu commands. One one-shot command (sync, check, add project) runs at a time: while one
+    // runs, sync, check and add project do nothing, as the menu offers none of them then. A folder
+    // chosen in the folder chooser while a command started meanwhile still runs is added once that
+    // command has ended.
     void syncNow();
     void checkNow();
     void toggleWatch();
@@ -81,7 +81,12 @@ private:
     // Refreshes now, or once the open menu has closed (at the latest a minute after the request).
     void requestRefresh();
     void refreshDeferred();
-    // The completion of a one-shot command: clears `busy` and refreshes.
+    // Sets `busy`, refreshes and runs the tool with `args`.
+    void startCommand(Busy kind, const QStringList& args);
+    // Runs the tool to add `folder`.
+    void addFolder(const QString& folder);
+    // The completion of a one-shot command: clears `busy` and starts the next waiting folder, if
+    // any; refreshes.
     std::function<void()> commandCompletion();
     // Writes the snapshot pictures and requests termination when QUILLNEST_SNAPSHOT asks for it.
     void runSnapshotMode();
@@ -92,6 +97,7 @@ private:
     QTimer* timer = nullptr;               // owned; set when launching has finished
 
     AppSetup setup_;
+    QStringList waitingFolders_;  // chosen while a command ran; added in this order
     bool refreshPending_ = false; // a refresh fell due while the menu was open
     QTimer deferredLimit_;        // bounds how long that refresh waits
     struct ShownIcon {

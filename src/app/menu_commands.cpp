@@ -10,43 +10,51 @@
 #include "tool/commands.h"
 #include "tool/run.h"
 
+#include <QDir>
 #include <QPointer>
 #include <QUrl>
 
 namespace quillnest {
 
-// Clears `busy` and refreshes, if the App still exists.
+// Clears `busy` and refreshes, or starts adding the next waiting folder, if the App still exists.
 std::function<void()> App::commandCompletion() {
     QPointer<App> self(this);
     return [self] {
         if (!self)
             return;
         self->busy = Busy::None;
-        self->refresh();
+        if (!self->waitingFolders_.isEmpty())
+            self->addFolder(self->waitingFolders_.takeFirst());
+        else
+            self->refresh();
     };
 }
 
+void App::startCommand(Busy kind, const QStringList& args) {
+    busy = kind;
+    refresh();
+    run(args, commandCompletion());
+}
+
 ProcessSpec App::process(const QStringList& args) const {
-    ProcessSpec spec = processSpec(args, setup_.locateTool ? setup_.locateTool() : cliPath(),
-                                   processEnvironment(), setup_.ru);
-    spec.argv[0] = setup_.envProgram;
-    return spec;
+    return processSpec(args, setup_.locateTool ? setup_.locateTool() : cliPath(),
+                       processEnvironment(), setup_.ru);
 }
 
 void App::run(const QStringList& args, std::function<void()> done) {
     quillnest::run(process(args), std::move(done));
 }
 
+// A sync or check asked for while a command runs comes from a menu that no longer holds it (a
+// queued click, a shortcut): it is dropped.
 void App::syncNow() {
-    busy = Busy::Sync;
-    refresh();
-    run(syncAllArgs(), commandCompletion());
+    if (busy == Busy::None)
+        startCommand(Busy::Sync, syncAllArgs());
 }
 
 void App::checkNow() {
-    busy = Busy::Check;
-    refresh();
-    run(checkAllArgs(), commandCompletion());
+    if (busy == Busy::None)
+        startCommand(Busy::Check, checkAllArgs());
 }
 
 // Switching off forgets the process at once; its completion, arriving when it has ended, clears
@@ -77,21 +85,30 @@ void App::toggleWatch() {
     refresh();
 }
 
+// The folder chooser runs the event loop, so a command may start while it is open. The folder
+// chosen then is not dropped: it waits until that command has ended.
 void App::addProject() {
+    if (busy != Busy::None)
+        return;
     const std::optional<QString> folder =
         setup_.workspace->chooseFolder(addProjectMessage(setup_.ru));
     if (!folder || folder->isEmpty())
         return;
-    const bool masterExists = pathExists(masterFilePath(*folder));
-    busy = Busy::Sync;
-    refresh();
-    run(addProjectArgs(*folder, masterExists), commandCompletion());
+    if (busy != Busy::None)
+        waitingFolders_.append(*folder);
+    else
+        addFolder(*folder);
+}
+
+// Whether the folder has a master file is asked when its turn comes.
+void App::addFolder(const QString& folder) {
+    startCommand(Busy::Sync, addProjectArgs(folder, pathExists(masterFilePath(folder))));
 }
 
 void App::openMaster(const QString& path) {
     if (path.isEmpty())
         return;
-    const QString target = masterTarget(path, pathExists);
+    const QString target = masterTarget(absoluteProjectPath(path, QDir::currentPath()), pathExists);
     const QUrl url = QUrl::fromLocalFile(target);
     const std::optional<QString> editor = setup_.workspace->textEditor();
     if (opensInTextEditor(target, editor.has_value(),
@@ -102,7 +119,11 @@ void App::openMaster(const QString& path) {
 }
 
 void App::openConflicts() {
-    const QStringList folders = conflictFolders(readState(setup_.stateDir).projects, pathExists);
+    QStringList projects = readState(setup_.stateDir).projects;
+    const QString workingDir = QDir::currentPath();
+    for (QString& project : projects)
+        project = absoluteProjectPath(project, workingDir);
+    const QStringList folders = conflictFolders(projects, pathExists);
     for (const QString& folder : folders)
         setup_.workspace->open(QUrl::fromLocalFile(folder));
 }

@@ -1,10 +1,32 @@
 #include "core/settings.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocale>
-#include <QProcessEnvironment>
+
+#include <cstring>
+
+#ifdef __APPLE__
+#include <crt_externs.h>
+#else
+extern char** environ;
+#endif
 
 namespace quillnest {
+
+namespace {
+
+// The environment block of the process. On macOS only the executable itself may refer to
+// `environ`; code that might end up in a library asks for it.
+char** environmentBlock() {
+#ifdef __APPLE__
+    return *_NSGetEnviron();
+#else
+    return environ;
+#endif
+}
+
+} // namespace
 
 bool ru = false;
 QString stateDir;
@@ -16,21 +38,21 @@ bool ruFrom(const QStringList& preferredLanguages) {
 }
 
 QString stateDirFrom(const Env& env, const QString& home) {
-    const auto it = env.constFind(QStringLiteral("QUILLNEST_HOME"));
+    const auto it = env.constFind("QUILLNEST_HOME");
     if (it != env.constEnd())
-        return it.value();
+        return QFile::decodeName(it.value());
     return home + QStringLiteral("/.quillnest");
 }
 
 QStringList linuxPreferredLanguages(const Env& env) {
-    const QString language = env.value(QStringLiteral("LANGUAGE"));
+    const QString language = QString::fromLocal8Bit(env.value("LANGUAGE"));
     if (!language.isEmpty()) {
         QStringList entries = language.split(QLatin1Char(':'), Qt::SkipEmptyParts);
         if (!entries.isEmpty())
             return entries;
     }
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const QString value = env.value(QString::fromLatin1(name));
+        const QString value = QString::fromLocal8Bit(env.value(name));
         if (!value.isEmpty())
             return {value};
     }
@@ -39,10 +61,14 @@ QStringList linuxPreferredLanguages(const Env& env) {
 
 Env processEnvironment() {
     Env env;
-    const QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
-    const QStringList keys = system.keys();
-    for (const QString& key : keys)
-        env.insert(key, system.value(key));
+    for (char** entry = environmentBlock(); entry && *entry; ++entry) {
+        const char* equals = std::strchr(*entry, '=');
+        if (!equals || equals == *entry)
+            continue; // no name: nothing a child could be given
+        const QByteArray name(*entry, equals - *entry);
+        if (!env.contains(name))
+            env.insert(name, QByteArray(equals + 1));
+    }
     return env;
 }
 

@@ -54,6 +54,11 @@ void populateMenu(QMenu* menu, const Menu& items,
         if (item.action == Action::ToggleWatch) {
             action->setCheckable(true);
             action->setChecked(item.checked);
+            // Qt flips a checkable action's mark on every click. The mark shows the description,
+            // which the next refresh brings up to date, also when the click changed nothing.
+            const bool checked = item.checked;
+            QObject::connect(action, &QAction::triggered, action,
+                             [action, checked] { action->setChecked(checked); });
         }
         action->setShortcut(shortcutFor(item.key));
         action->setShortcutVisibleInContextMenu(true);

@@ -20,7 +20,8 @@ QString plainToolTip(const QString& text);
 
 // Replaces every action of `menu` (and deletes its old submenus) with items of `items`. An item is
 // enabled when it is not an info item and has an action or a submenu. `pick` is called when the
-// user triggers an item that has an action.
+// user triggers an item that has an action. A check mark shows the item's `checked` and nothing
+// else: clicking does not flip it.
 void populateMenu(QMenu* menu, const Menu& items,
                   const std::function<void(Action, const QString&)>& pick);
 

@@ -24,13 +24,34 @@ extern "C" void onTerminationSignal(int) {
     errno = saved;
 }
 
+// A pipe with both ends non-blocking and closed on exec. macOS has no pipe2(), so there the flags
+// are set after the pipe is made.
+bool openWakePipe(std::array<int, 2>& fds) {
+#ifdef __APPLE__
+    if (::pipe(fds.data()) != 0)
+        return false;
+    for (const int fd : fds) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0 ||
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+            ::close(fds[0]);
+            ::close(fds[1]);
+            return false;
+        }
+    }
+    return true;
+#else
+    return ::pipe2(fds.data(), O_CLOEXEC | O_NONBLOCK) == 0;
+#endif
+}
+
 } // namespace
 
 void quitOnTerminationSignals() {
     if (wakeFd >= 0)
         return;
     std::array<int, 2> fds{};
-    if (::pipe2(fds.data(), O_CLOEXEC | O_NONBLOCK) != 0)
+    if (!openWakePipe(fds))
         return;
     wakeFd = fds[1];
 

@@ -84,15 +84,6 @@ void drawIcon(QPainter& painter, const QIcon& icon, const QRectF& rect, qreal dp
 // smaller files; higher levels only cost time.
 constexpr int kPngQuality = 60;
 
-// The file a write to `path` lands in: symbolic links followed to their final target (which need
-// not exist yet), so that replacing the picture keeps the link.
-QString finalPath(const QString& path) {
-    QFileInfo file(path);
-    for (int depth = 0; depth < 128 && file.isSymLink(); ++depth)
-        file.setFile(file.symLinkTarget());
-    return file.isSymLink() ? path : file.filePath();
-}
-
 // A new, empty file beside `target` that no one else has opened, created with the permissions of
 // any new file (0666 less the umask); an unopened file when the folder does not take one.
 void openBeside(const QString& target, QFile& file) {
@@ -110,14 +101,16 @@ void openBeside(const QString& target, QFile& file) {
 
 // Writes `image` as PNG to `path`, replacing what is there only once the whole picture has been
 // written: the bytes go to a new file beside the target, which is then renamed over it. A failed
-// encode or write removes that file and leaves the target as it was. The picture keeps the
-// permissions of the file it replaces, as with QSaveFile; unlike QSaveFile it does not wait for
-// the disk (fdatasync) before the rename: a picture lost to a power cut is simply drawn again,
-// and under disk load that wait cost more than drawing both pictures.
-void writePng(const QImage& image, const QString& path) {
-    const QString target = finalPath(path);
+// encode or write removes that file and leaves the target as it was. A symbolic link at `path` is
+// itself replaced, so the picture never lands where a planted link points. The picture keeps the
+// permissions of the regular file it replaces, as with QSaveFile; unlike QSaveFile it does not
+// wait for the disk (fdatasync) before the rename: a picture lost to a power cut is simply drawn
+// again, and under disk load that wait cost more than drawing both pictures.
+void writePng(const QImage& image, const QString& target) {
+    // QFileInfo follows links except in isSymLink(): a link is judged as the entry it is.
     const QFileInfo existing(target);
-    if (existing.isDir() || (existing.exists() && !existing.isWritable()))
+    const bool link = existing.isSymLink();
+    if (!link && (existing.isDir() || (existing.exists() && !existing.isWritable())))
         return;
     QFile file;
     openBeside(target, file);
@@ -126,7 +119,7 @@ void writePng(const QImage& image, const QString& path) {
     QImageWriter writer(&file, "png");
     writer.setQuality(kPngQuality);
     bool written = writer.write(image) && file.flush();
-    if (written && existing.exists())
+    if (written && !link && existing.exists())
         written = file.setPermissions(existing.permissions());
     file.close();
     written = written && file.error() == QFileDevice::NoError &&

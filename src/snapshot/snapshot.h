@@ -20,9 +20,9 @@ namespace quillnest {
 QImage renderSnapshot(const Menu& menu, const QIcon& icon, bool dark);
 
 // Paints `menu` below `icon` in the dark or light palette and writes a PNG to `path`, replacing any
-// file there. A picture that cannot be rendered, encoded or written (empty path, missing folder,
-// unwritable place) leaves no file and no partial file, and an existing file untouched; nothing is
-// reported.
+// file there; a symbolic link there is replaced itself, and what it points to is never written. A
+// picture that cannot be rendered, encoded or written (empty path, missing folder, unwritable
+// place) leaves no file and no partial file, and an existing file untouched; nothing is reported.
 void snapshot(const Menu& menu, const QIcon& icon, const QString& path, bool dark);
 
 } // namespace quillnest

@@ -61,10 +61,10 @@ int closeInheritedDescriptors(posix_spawn_file_actions_t* actions, posix_spawnat
     (void)flags;
     return posix_spawn_file_actions_addclosefrom_np(actions, 3);
 #elif defined(__APPLE__)
-    (void)actions;
+    // Everything not named by a file action is closed, standard input too unless it is kept.
     (void)attr;
     *flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
-    return 0;
+    return posix_spawn_file_actions_addinherit_np(actions, 0);
 #else
     (void)attr;
     (void)flags;
@@ -206,11 +206,11 @@ bool ChildProcess::launch(const ProcessSpec& spec) {
     }
     CStrings envp;
     for (auto it = spec.env.constBegin(); it != spec.env.constEnd(); ++it) {
-        const QString& name = it.key();
-        if (name.isEmpty() || name.contains(QLatin1Char('=')) || name.contains(QChar(u'\0')) ||
-            it.value().contains(QChar(u'\0')))
+        const QByteArray& name = it.key();
+        if (name.isEmpty() || name.contains('=') || name.contains('\0') ||
+            it.value().contains('\0'))
             continue; // not representable in an environment block
-        envp.add(name.toLocal8Bit() + '=' + it.value().toLocal8Bit());
+        envp.add(name + '=' + it.value());
     }
 
     // The waiter exists before the child does, so a child is never left without one.

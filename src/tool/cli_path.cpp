@@ -24,7 +24,7 @@ QString cliPathFrom(const CliPathInputs& in) {
         // Zp, U+0009..U+000D, U+0085).
         const QString named = pointer->trimmed();
         if (in.isExecutable(named))
-            return named;
+            return named.contains(u'/') ? named : QStringLiteral("./") + named;
     }
 
     for (const QString& candidate : {in.home + QStringLiteral("/.local/bin/quillnest"),

@@ -24,8 +24,10 @@ struct CliPathInputs {
 // The first accepted of: resourceDir/tool/bin/quillnest, the path named by resourceDir/cli (its
 // content trimmed of white space and line breaks at both ends), home/.local/bin/quillnest,
 // /usr/local/bin/quillnest, /opt/homebrew/bin/quillnest; else the bare name "quillnest", which
-// /usr/bin/env looks up along the child's PATH. Paths are joined as plain text, never normalised.
-// Never fails.
+// /usr/bin/env looks up along the child's PATH. Paths are joined as plain text, never normalised,
+// except that a pointer naming a file in the working directory without a slash gets "./" in
+// front: every file found comes back with a slash, so it runs as the file it is and is never
+// looked up along PATH. Never fails.
 QString cliPathFrom(const CliPathInputs& in);
 
 // True when path names an existing regular file (symbolic links followed) that the current user

@@ -12,6 +12,12 @@ QString conflictsFolderPath(const QString& project) {
     return project + QStringLiteral("/.quillnest/conflicts");
 }
 
+QString absoluteProjectPath(const QString& project, const QString& workingDir) {
+    if (project.startsWith(u'/'))
+        return project;
+    return workingDir.endsWith(u'/') ? workingDir + project : workingDir + u'/' + project;
+}
+
 QStringList syncAllArgs() {
     return {QStringLiteral("sync"), QStringLiteral("--all"), QStringLiteral("-q")};
 }

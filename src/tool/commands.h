@@ -13,6 +13,11 @@ namespace quillnest {
 QString masterFilePath(const QString& project);      // project + "/QUILLNEST.md"
 QString conflictsFolderPath(const QString& project); // project + "/.quillnest/conflicts"
 
+// A project folder as an absolute path: `project` itself when it begins with "/", else joined to
+// `workingDir` as plain text. The state file may name a project relative to the working directory,
+// and what the desktop is asked to open must not depend on the desktop's working directory.
+QString absoluteProjectPath(const QString& project, const QString& workingDir);
+
 QStringList syncAllArgs();  // sync --all -q
 QStringList checkAllArgs(); // check --all -q
 QStringList watchArgs();    // watch --all

@@ -8,6 +8,7 @@
 #include "support/test_support.h"
 #include "tool/child_process.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -57,14 +58,22 @@ private Q_SLOTS:
     void openMenuIsNotRebuiltUntilClosed();
     void deferredRefreshHasALimit();
     void stateChangeShowsBeforeTheTimer();
+    void toolFoundIsWhatRuns_data();
+    void toolFoundIsWhatRuns();
+    void relativeProjectOpensAbsolute_data();
+    void relativeProjectOpensAbsolute();
+    void watchMarkStaysOffWhenWatchCannotStart();
+    void oneCommandAtATime_data();
+    void oneCommandAtATime();
 
 private:
-    App* makeApp(bool russian = false, const QString& envProgram = QStringLiteral("/usr/bin/env"));
+    App* makeApp(bool russian = false);
     QString writeTool();
     QStringList loggedCalls() const;
     void writeState(const QByteArray& json);
 
     QTemporaryDir dir_;
+    const QString startDir_ = QDir::currentPath();
     QString stateDir_;
     QString log_;
     QString tool_;
@@ -87,21 +96,25 @@ void TestApp::cleanup() {
     if (app_ && AppProbe::watcher(app_.get()))
         AppProbe::watcher(app_.get())->terminate();
     app_.reset();
+    QDir::setCurrent(startDir_);
 }
 
 // Records each call as one line: the arguments joined by a unit separator, then QUILLNEST_LANG.
 // "watch" runs until SIGTERM and takes a little while to stop; "sync" waits for a release file
-// when one is named, so a test can look at the menu while the command runs.
+// when one is named, and "init" for that name with ".init", so a test can look at the menu while
+// the command runs (or until the test's folder is gone).
 QString TestApp::writeTool() {
     const QString path = dir_.filePath(QStringLiteral("quillnest"));
     if (!QFile::exists(path)) {
         writeFile(path, R"SH(#!/bin/sh
+wait_for() { while [ ! -e "$1" ] && [ -d "${1%/*}" ]; do sleep 0.02; done; }
 line=""
 for a in "$@"; do line="$line$a"; line="$line$(printf '\037')"; done
 printf '%s%s\n' "$line" "$QUILLNEST_LANG" >> "$FAKE_LOG"
 case "$1" in
 watch) trap 'sleep 0.3; exit 0' TERM; while :; do sleep 0.05; done ;;
-sync) [ -n "$FAKE_RELEASE" ] && while [ ! -e "$FAKE_RELEASE" ]; do sleep 0.02; done ;;
+sync) [ -n "$FAKE_RELEASE" ] && wait_for "$FAKE_RELEASE" ;;
+init) [ -n "$FAKE_RELEASE" ] && wait_for "$FAKE_RELEASE.init" ;;
 esac
 [ -n "$FAKE_STATE" ] && cp "$FAKE_STATE" "$FAKE_STATE_DIR/state.json"
 exit 0
@@ -111,7 +124,7 @@ exit 0
     return path;
 }
 
-App* TestApp::makeApp(bool russian, const QString& envProgram) {
+App* TestApp::makeApp(bool russian) {
     auto workspace = std::make_unique<RecordingWorkspace>();
     workspace_ = workspace.get();
     AppSetup setup;
@@ -120,7 +133,6 @@ App* TestApp::makeApp(bool russian, const QString& envProgram) {
     setup.workspace = std::move(workspace);
     const QString tool = tool_;
     setup.locateTool = [tool] { return tool; };
-    setup.envProgram = envProgram;
     app_ = std::make_unique<App>(std::move(setup));
     qputenv("FAKE_LOG", log_.toLocal8Bit());
     qunsetenv("FAKE_RELEASE");
@@ -248,7 +260,8 @@ void TestApp::commandLines() {
 }
 
 void TestApp::failedLaunchClearsBusyAfterTwoRefreshes() {
-    App* app = makeApp(false, dir_.filePath(QStringLiteral("no-such-env")));
+    tool_ = dir_.filePath(QStringLiteral("no such folder/quillnest"));
+    App* app = makeApp();
     QSignalSpy refreshed(app, &App::refreshed);
     app->syncNow();
     QVERIFY(AppProbe::busy(app) == Busy::None);
@@ -470,6 +483,144 @@ void TestApp::stateChangeShowsBeforeTheTimer() {
                           stateDir_ + QStringLiteral("/state.json")));
     QTRY_COMPARE_WITH_TIMEOUT(AppProbe::item(app)->menu()->front().title,
                               QStringLiteral("All rules in sync and clean"), 5000);
+}
+
+// The program that runs is the tool the search found, whatever its path holds (env would take a
+// word with "=" for a variable and one beginning with "-" for an option, and run the next word),
+// and a bare name is never looked up in the working directory (an empty PATH entry names it).
+void TestApp::toolFoundIsWhatRuns_data() {
+    QTest::addColumn<QString>("tool"); // a copy of the fake tool, below the working directory
+    QTest::addColumn<bool>("absolute");
+    QTest::addColumn<QByteArray>("path"); // the PATH inherited; null: unset
+    QTest::addColumn<bool>("runs");
+    const QByteArray path = qgetenv("PATH");
+    QTest::newRow("folder x=y") << QStringLiteral("x=y/quillnest") << true << path << true;
+    QTest::newRow("relative, leading dash")
+        << QStringLiteral("-i/quillnest") << false << path << true;
+    QTest::newRow("PATH unset") << QStringLiteral("quillnest") << false << QByteArray() << false;
+    QTest::newRow("PATH empty") << QStringLiteral("quillnest") << false << QByteArray("") << false;
+    QTest::newRow("PATH with an empty entry")
+        << QStringLiteral("quillnest") << false << QByteArray("/nonexistent::/bin") << false;
+}
+
+void TestApp::toolFoundIsWhatRuns() {
+    QFETCH(QString, tool);
+    QFETCH(bool, absolute);
+    QFETCH(QByteArray, path);
+    QFETCH(bool, runs);
+    for (const char* folder : {"/usr/local/bin", "/opt/homebrew/bin", "/usr/bin"})
+        if (QFile::exists(QLatin1String(folder) + QStringLiteral("/quillnest")))
+            QSKIP("a quillnest is installed where the child's PATH leads");
+    const QString work = dir_.filePath(QLatin1StringView(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(QFileInfo(work + u'/' + tool).path()));
+    QVERIFY(QFile::copy(tool_, work + u'/' + tool));
+    QVERIFY(QDir::setCurrent(work));
+    tool_ = absolute ? work + u'/' + tool : tool;
+    App* app = makeApp();
+    const QByteArray inherited = qgetenv("PATH");
+    path.isNull() ? qunsetenv("PATH") : qputenv("PATH", path);
+    app->syncNow();
+    qputenv("PATH", inherited);
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
+    QCOMPARE(loggedCalls().size(), runs ? 1 : 0);
+}
+
+// A project named relative to the working directory is opened at its absolute place.
+void TestApp::relativeProjectOpensAbsolute_data() {
+    QTest::addColumn<QString>("key"); // "<from />": the working directory is /
+    QTest::newRow("plain") << QStringLiteral("rel/proj");
+    QTest::newRow("dot-dot, URL characters") << QStringLiteral("sub/../R&D #1 ?x=%20");
+    QTest::newRow("working directory is the root") << QStringLiteral("<from />");
+}
+
+void TestApp::relativeProjectOpensAbsolute() {
+    QFETCH(QString, key);
+    QString work =
+        dir_.filePath(QStringLiteral("work ") + QLatin1StringView(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(work + QStringLiteral("/sub")));
+    QString project = work + u'/' + key;
+    if (key == QLatin1String("<from />")) {
+        project = work + QStringLiteral("/p");
+        key = project.mid(1);
+        work = QStringLiteral("/");
+    }
+    QVERIFY(QDir().mkpath(project + QStringLiteral("/.quillnest/conflicts")));
+    writeFile(project + QStringLiteral("/QUILLNEST.md"), "# master\n");
+    QVERIFY(QDir::setCurrent(work));
+    writeState(R"({"projects": {")" + key.toUtf8() + R"(": {"conflicts": 1}}})");
+    App* app = makeApp();
+    app->openMaster(key);
+    app->openConflicts();
+    QCOMPARE(workspace_->opened,
+             (QList<QUrl>{QUrl::fromLocalFile(project + QStringLiteral("/QUILLNEST.md")),
+                          QUrl::fromLocalFile(project + QStringLiteral("/.quillnest/conflicts"))}));
+}
+
+// Qt flips the mark of a checkable item on every click; it must not stay on when the watch
+// process cannot be started.
+void TestApp::watchMarkStaysOffWhenWatchCannotStart() {
+    tool_ = dir_.filePath(QStringLiteral("no such folder/quillnest"));
+    App* app = makeApp();
+    app->refresh();
+    const auto watchAction = [app]() -> QAction* {
+        const QList<QAction*> actions = AppProbe::item(app)->qmenu()->actions();
+        for (QAction* action : actions)
+            if (action->text() == QLatin1String("Watch for changes"))
+                return action;
+        return nullptr;
+    };
+    QVERIFY(watchAction());
+    QSignalSpy refreshed(app, &App::refreshed);
+    watchAction()->trigger();
+    QVERIFY(refreshed.wait(10000)); // the click reaches App through the event loop
+    QVERIFY(!AppProbe::watcher(app));
+    QVERIFY(!watchAction()->isChecked());
+}
+
+// While a sync runs, a check or an add asked for is refused; a folder chosen in the chooser while
+// a sync started meanwhile runs is added after it. `busy` names a running command throughout.
+void TestApp::oneCommandAtATime_data() {
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("waits");
+    QTest::newRow("check") << QStringLiteral("check") << false;
+    QTest::newRow("add project") << QStringLiteral("add") << false;
+    QTest::newRow("folder chosen meanwhile") << QStringLiteral("chosen") << true;
+}
+
+void TestApp::oneCommandAtATime() {
+    QFETCH(QString, second);
+    QFETCH(bool, waits);
+    App* app = makeApp();
+    const QString release = dir_.filePath(QStringLiteral("release"));
+    QFile::remove(release);
+    QFile::remove(release + QStringLiteral(".init"));
+    qputenv("FAKE_RELEASE", QFile::encodeName(release));
+    const QString folder = dir_.filePath(QStringLiteral("chosen & <project>"));
+    QVERIFY(QDir().mkpath(folder));
+    workspace_->folder = folder;
+    if (second == QLatin1String("chosen")) {
+        workspace_->whileChoosing = [app] { app->syncNow(); };
+        app->addProject();
+    } else {
+        app->syncNow();
+        second == QLatin1String("check") ? app->checkNow() : app->addProject();
+        QVERIFY(workspace_->messages.isEmpty());
+    }
+    QCOMPARE(AppProbe::busy(app), Busy::Sync);
+
+    QSignalSpy refreshed(app, &App::refreshed);
+    writeFile(release, "");
+    QVERIFY(refreshed.wait(10000)); // the sync's completion
+    QCOMPARE(AppProbe::busy(app), waits ? Busy::Sync : Busy::None);
+    writeFile(release + QStringLiteral(".init"), "");
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
+    QStringList calls{QStringLiteral("sync\x1f--all\x1f-q\x1f"
+                                     "en")};
+    if (waits)
+        calls << QStringLiteral("init\x1f") + folder +
+                     QStringLiteral("\x1f--sync\x1f"
+                                    "en");
+    QCOMPARE(loggedCalls(), calls);
 }
 
 QTEST_MAIN(TestApp)

@@ -15,6 +15,8 @@
 #include <memory>
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using quillnest::test::writeFile;
 
@@ -83,6 +85,30 @@ private Q_SLOTS:
         QVERIFY(dir->isValid());
         base = dir->path();
         home = base + QStringLiteral("/home");
+    }
+
+    // An empty QUILLNEST_HOME is taken as it is, as the utility takes it: the state file is
+    // /state.json, never one in the home folder. Run by a user who cannot write to /.
+    void emptyStateDirectoryIsTakenAsGiven() {
+        QStringList command{QStringLiteral(QN_STANDIN), QStringLiteral("check"),
+                            QStringLiteral("--all")};
+        if (::geteuid() == 0)
+            command =
+                QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                            QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")} +
+                command;
+        const QString userHome = base + QStringLiteral("/user home");
+        QVERIFY(QDir().mkpath(userHome));
+        QVERIFY(::chmod(QFile::encodeName(base).constData(), 0755) == 0);
+        QVERIFY(::chmod(QFile::encodeName(userHome).constData(), 0777) == 0);
+        QProcess proc;
+        proc.setProcessEnvironment(
+            environment({QStringLiteral("QUILLNEST_HOME="), QStringLiteral("HOME=") + userHome}));
+        proc.start(command.takeFirst(), command);
+        QVERIFY(proc.waitForFinished(30'000));
+        QCOMPARE(proc.exitCode(), 1);
+        QVERIFY(proc.readAllStandardError().contains(" /state.lock"));
+        QVERIFY(QDir(userHome).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     }
 
     void initThenSyncBuildsMaster() {

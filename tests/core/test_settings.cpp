@@ -40,16 +40,15 @@ void TestSettings::linuxLanguages_data() {
     QTest::addColumn<QStringList>("expected");
     const auto s = [](const char* t) { return QString::fromUtf8(t); };
     QTest::newRow("nothing set") << Env{} << QStringList{};
-    QTest::newRow("LANGUAGE list") << Env{{s("LANGUAGE"), s("ru:en")}, {s("LANG"), s("de_DE")}}
-                                   << QStringList{s("ru"), s("en")};
-    QTest::newRow("empty LANGUAGE") << Env{{s("LANGUAGE"), s("")}, {s("LANG"), s("ru_RU.UTF-8")}}
-                                    << QStringList{s("ru_RU.UTF-8")};
-    QTest::newRow("LC_ALL first") << Env{{s("LC_ALL"), s("en_US")}, {s("LC_MESSAGES"), s("ru")}}
+    QTest::newRow("LANGUAGE list")
+        << Env{{"LANGUAGE", "ru:en"}, {"LANG", "de_DE"}} << QStringList{s("ru"), s("en")};
+    QTest::newRow("empty LANGUAGE")
+        << Env{{"LANGUAGE", ""}, {"LANG", "ru_RU.UTF-8"}} << QStringList{s("ru_RU.UTF-8")};
+    QTest::newRow("LC_ALL first") << Env{{"LC_ALL", "en_US"}, {"LC_MESSAGES", "ru"}}
                                   << QStringList{s("en_US")};
     QTest::newRow("empty LC_ALL skipped")
-        << Env{{s("LC_ALL"), s("")}, {s("LC_MESSAGES"), s("ru_RU")}, {s("LANG"), s("en")}}
-        << QStringList{s("ru_RU")};
-    QTest::newRow("LANG raw") << Env{{s("LANG"), s("RU")}} << QStringList{s("RU")};
+        << Env{{"LC_ALL", ""}, {"LC_MESSAGES", "ru_RU"}, {"LANG", "en"}} << QStringList{s("ru_RU")};
+    QTest::newRow("LANG raw") << Env{{"LANG", "RU"}} << QStringList{s("RU")};
 }
 
 void TestSettings::linuxLanguages() {
@@ -63,9 +62,9 @@ void TestSettings::stateDirectory_data() {
     QTest::addColumn<QString>("expected");
     const auto s = [](const char* t) { return QString::fromUtf8(t); };
     QTest::newRow("default") << Env{} << s("/Users/a/.quillnest");
-    QTest::newRow("empty") << Env{{s("QUILLNEST_HOME"), s("")}} << s("");
-    QTest::newRow("tilde") << Env{{s("QUILLNEST_HOME"), s("~/q")}} << s("~/q");
-    QTest::newRow("trailing slash") << Env{{s("QUILLNEST_HOME"), s("/srv/q/")}} << s("/srv/q/");
+    QTest::newRow("empty") << Env{{"QUILLNEST_HOME", ""}} << s("");
+    QTest::newRow("tilde") << Env{{"QUILLNEST_HOME", "~/q"}} << s("~/q");
+    QTest::newRow("trailing slash") << Env{{"QUILLNEST_HOME", "/srv/q/"}} << s("/srv/q/");
 }
 
 void TestSettings::stateDirectory() {

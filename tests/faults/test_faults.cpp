@@ -2,7 +2,7 @@
 // or cannot be started; a watch process killed from outside; a pointer file full of garbage; the
 // state file rewritten underneath a refresh loop; and the heap over thousands of refreshes.
 //
-// Every tool is a small /bin/sh script started through the real launch path (/usr/bin/env).
+// Every tool is a small /bin/sh script started as the App starts every tool it finds: by its path.
 #include "app/app.h"
 #include "app/app_probe.h"
 #include "menu/compose.h"

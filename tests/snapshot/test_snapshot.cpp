@@ -253,6 +253,37 @@ private Q_SLOTS:
             QStringList{u"menu.png"_s});
     }
 
+    // A symbolic link planted at the picture's path is replaced; what it points to stays as it was.
+    void linkAtThePathIsReplaced_data() {
+        QTest::addColumn<QString>("points"); // at what the link points
+        QTest::newRow("file") << u"file"_s;
+        QTest::newRow("nothing") << u"nothing"_s;
+        QTest::newRow("directory") << u"directory"_s;
+    }
+    void linkAtThePathIsReplaced() {
+        QFETCH(QString, points);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(u"menu.png"_s);
+        const QString target = folder.filePath(u"target"_s);
+        if (points == u"directory"_s)
+            QVERIFY(QDir().mkdir(target));
+        QFile file(target);
+        if (points == u"file"_s)
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("x") == 1 && file.flush());
+        QVERIFY(QFile::link(target, path));
+
+        snapshot({item(u"a"_s)}, redIcon(), path, false);
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QVERIFY(!QImage(path, "PNG").isNull());
+        if (points == u"file"_s)
+            QCOMPARE(QFileInfo(target).size(), 1);
+        QCOMPARE(QFileInfo::exists(target), points != u"nothing"_s);
+        QCOMPARE(QDir(folder.path())
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                     .size(),
+                 points == u"nothing"_s ? 1 : 2);
+    }
+
     void emptyPathWritesNothing() {
         QTemporaryDir folder;
         const QString previous = QDir::currentPath();

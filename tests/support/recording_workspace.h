@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 
 namespace quillnest::test {
@@ -21,6 +22,8 @@ struct RecordingWorkspace final : Workspace {
     std::optional<QString> assigned;
     std::optional<QString> folder; // the folder chooser's answer
     QStringList messages;          // what the folder chooser was asked with
+    // Runs while the chooser is open, as the event loop of a real chooser would run menu actions.
+    std::function<void()> whileChoosing;
 
     void open(const QUrl& url) override { opened.append(url); }
     std::optional<QString> textEditor() override { return editor; }
@@ -28,6 +31,8 @@ struct RecordingWorkspace final : Workspace {
     void openWith(const QUrl& url, const QString& app) override { openedWith.append({url, app}); }
     std::optional<QString> chooseFolder(const QString& message) override {
         messages.append(message);
+        if (whileChoosing)
+            whileChoosing();
         return folder;
     }
 };

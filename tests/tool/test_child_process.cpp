@@ -137,8 +137,8 @@ void TestChildProcess::completion() {
     QCOMPARE(done.offMain, 0);
 }
 
-// The full road of a tool run: /usr/bin/env, a tool in a folder with odd characters, a project
-// path that a shell would split, expand or execute.
+// The full road of a tool run: a tool in a folder with odd characters, a project path that a shell
+// would split, expand or execute, an environment value that is not UTF-8.
 void TestChildProcess::argumentsArriveUnchanged() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -153,11 +153,15 @@ void TestChildProcess::argumentsArriveUnchanged() {
         QStringLiteral("my \"proj\" $(touch pwned) & `touch pwned2`; 'q' <b> * ё ✓\\n"));
     const QString odd = QStringLiteral("a\nb $HOME 'c'");
 
+    const QByteArray notUtf8("a\xff\xc0\xaf"
+                             "b");
+    qputenv("QN_NOT_UTF8", notUtf8);
     Env inherited = processEnvironment();
-    inherited.insert(QStringLiteral("QN_RECORD"), record);
-    inherited.insert(QStringLiteral("QN_ODD"), odd);
-    inherited.insert(QStringLiteral("QUILLNEST_LANG"), QStringLiteral("en"));
-    inherited.insert(QStringLiteral("PYTHONDONTWRITEBYTECODE"), QStringLiteral("0"));
+    qunsetenv("QN_NOT_UTF8");
+    inherited.insert("QN_RECORD", QFile::encodeName(record));
+    inherited.insert("QN_ODD", odd.toUtf8());
+    inherited.insert("QUILLNEST_LANG", "en");
+    inherited.insert("PYTHONDONTWRITEBYTECODE", "0");
     const ProcessSpec spec =
         processSpec({QStringLiteral("sync"), project, QStringLiteral("-q")}, tool, inherited, true);
 
@@ -178,12 +182,13 @@ void TestChildProcess::argumentsArriveUnchanged() {
     for (const QByteArray& line : lines) {
         const qsizetype eq = line.indexOf('=');
         if (eq > 0)
-            seen.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+            seen.insert(line.left(eq), line.mid(eq + 1));
     }
-    QCOMPARE(seen.value(QStringLiteral("QUILLNEST_LANG")), QStringLiteral("ru"));
-    QCOMPARE(seen.value(QStringLiteral("PYTHONDONTWRITEBYTECODE")), QStringLiteral("1"));
-    QCOMPARE(seen.value(QStringLiteral("QN_ODD")), odd);
-    QCOMPARE(seen.value(QStringLiteral("PATH")), spec.env.value(QStringLiteral("PATH")));
+    QCOMPARE(seen.value("QUILLNEST_LANG"), QByteArray("ru"));
+    QCOMPARE(seen.value("PYTHONDONTWRITEBYTECODE"), QByteArray("1"));
+    QCOMPARE(seen.value("QN_ODD"), odd.toUtf8());
+    QCOMPARE(seen.value("QN_NOT_UTF8"), notUtf8);
+    QCOMPARE(seen.value("PATH"), spec.env.value("PATH"));
     QCOMPARE(seen.size(), spec.env.size());
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("pwned"))));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("pwned2"))));

@@ -85,11 +85,12 @@ void TestCliPath::candidateOrder() {
 }
 
 // Real files in a temporary tree for the bundle, pointer and home candidates; the two fixed system
-// paths through a fake executability test. "%T" in the pointer stands for the temporary tree.
+// paths and relative paths through a fake executability test. "%T" in the pointer stands for the
+// temporary tree.
 void TestCliPath::choice_data() {
     QTest::addColumn<QStringList>("tools");      // executables created under %T
     QTest::addColumn<QStringList>("plainFiles"); // non-executable files created under %T
-    QTest::addColumn<QStringList>("system");     // fixed system paths taken as executable
+    QTest::addColumn<QStringList>("system");     // other paths taken as executable
     QTest::addColumn<QByteArray>("pointer");     // content of res/cli; null: no pointer file
     QTest::addColumn<QString>("expected");
 
@@ -129,6 +130,9 @@ void TestCliPath::choice_data() {
     QTest::newRow("pointer with truncated UTF-8 sequence")
         << QStringList{pointed} << QStringList{} << QStringList{usrLocal} << (pointer + "\xd1")
         << usrLocal;
+    QTest::newRow("pointer to a name in the working directory")
+        << QStringList{} << QStringList{} << QStringList{QStringLiteral("x=y")} << QByteArray("x=y")
+        << QStringLiteral("./x=y");
     QTest::newRow("pointer names second line")
         << QStringList{pointed} << QStringList{} << QStringList{} << ("x\n" + pointer)
         << QStringLiteral("quillnest");

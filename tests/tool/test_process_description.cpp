@@ -19,66 +19,52 @@ void TestProcessSpec::spec_data() {
     QTest::addColumn<QStringList>("argv");
     QTest::addColumn<Env>("env");
 
-    const QString tail = QStringLiteral(":/usr/local/bin:/opt/homebrew/bin:/usr/bin");
+    const QByteArray added = "/usr/local/bin:/opt/homebrew/bin:/usr/bin";
     const QString usrLocal = QStringLiteral("/usr/local/bin/quillnest");
     const QString sync = QStringLiteral("sync");
     const QString all = QStringLiteral("--all");
     const QString quiet = QStringLiteral("-q");
-    const QString path = QStringLiteral("PATH");
-    const QString lang = QStringLiteral("QUILLNEST_LANG");
-    const QString bytecode = QStringLiteral("PYTHONDONTWRITEBYTECODE");
-    const QString home = QStringLiteral("QUILLNEST_HOME");
+    const QByteArray path = "PATH";
+    const QByteArray lang = "QUILLNEST_LANG";
+    const QByteArray bytecode = "PYTHONDONTWRITEBYTECODE";
     const QString env = QStringLiteral("/usr/bin/env");
 
     QTest::newRow("sync, English, PATH /bin")
-        << QStringList{sync, all, quiet} << usrLocal
-        << Env{{path, QStringLiteral("/bin")}, {QStringLiteral("HOME"), QStringLiteral("/h")}}
-        << false << QStringList{env, usrLocal, sync, all, quiet}
-        << Env{{path, QStringLiteral("/bin") + tail},
-               {QStringLiteral("HOME"), QStringLiteral("/h")},
-               {lang, QStringLiteral("en")},
-               {bytecode, QStringLiteral("1")}};
+        << QStringList{sync, all, quiet} << usrLocal << Env{{path, "/bin"}, {"HOME", "/h"}} << false
+        << QStringList{usrLocal, sync, all, quiet}
+        << Env{{path, "/bin:" + added}, {"HOME", "/h"}, {lang, "en"}, {bytecode, "1"}};
     QTest::newRow("Russian replaces inherited values")
         << QStringList{QStringLiteral("check"), all, quiet} << QStringLiteral("quillnest")
-        << Env{{lang, QStringLiteral("en")},
-               {bytecode, QStringLiteral("0")},
-               {home, QStringLiteral("/q home")},
-               {path, QStringLiteral("/usr/bin:/bin")}}
+        << Env{{lang, "en"},
+               {bytecode, "0"},
+               {"QUILLNEST_HOME", "/q home"},
+               {path, "/usr/bin:/bin"}}
         << true
         << QStringList{env, QStringLiteral("quillnest"), QStringLiteral("check"), all, quiet}
-        << Env{{lang, QStringLiteral("ru")},
-               {bytecode, QStringLiteral("1")},
-               {home, QStringLiteral("/q home")},
-               {path, QStringLiteral("/usr/bin:/bin") + tail}};
+        << Env{{lang, "ru"},
+               {bytecode, "1"},
+               {"QUILLNEST_HOME", "/q home"},
+               {path, "/usr/bin:/bin:" + added}};
     QTest::newRow("English replaces inherited Russian")
-        << QStringList{} << usrLocal << Env{{lang, QStringLiteral("ru")}} << false
-        << QStringList{env, usrLocal}
-        << Env{{lang, QStringLiteral("en")}, {bytecode, QStringLiteral("1")}, {path, tail}};
-    QTest::newRow("no PATH: leading colon")
-        << QStringList{QStringLiteral("watch"), all} << usrLocal << Env{} << true
-        << QStringList{env, usrLocal, QStringLiteral("watch"), all}
-        << Env{{lang, QStringLiteral("ru")}, {bytecode, QStringLiteral("1")}, {path, tail}};
-    QTest::newRow("empty PATH") << QStringList{} << usrLocal << Env{{path, QString()}} << false
-                                << QStringList{env, usrLocal}
-                                << Env{{lang, QStringLiteral("en")},
-                                       {bytecode, QStringLiteral("1")},
-                                       {path, tail}};
+        << QStringList{} << usrLocal << Env{{lang, "ru"}} << false << QStringList{usrLocal}
+        << Env{{lang, "en"}, {bytecode, "1"}, {path, added}};
+    QTest::newRow("no PATH") << QStringList{} << usrLocal << Env{} << false << QStringList{usrLocal}
+                             << Env{{lang, "en"}, {bytecode, "1"}, {path, added}};
+    QTest::newRow("empty entries dropped")
+        << QStringList{} << usrLocal << Env{{path, ":/bin::"}} << false << QStringList{usrLocal}
+        << Env{{lang, "en"}, {bytecode, "1"}, {path, "/bin:" + added}};
     QTest::newRow("PATH already complete: appended again")
-        << QStringList{} << usrLocal << Env{{path, tail.mid(1)}} << false
-        << QStringList{env, usrLocal}
-        << Env{{lang, QStringLiteral("en")},
-               {bytecode, QStringLiteral("1")},
-               {path, tail.mid(1) + tail}};
+        << QStringList{} << usrLocal << Env{{path, added}} << false << QStringList{usrLocal}
+        << Env{{lang, "en"}, {bytecode, "1"}, {path, added + ':' + added}};
+    QTest::newRow("bare name env would misread: nothing to run")
+        << QStringList{sync} << QStringLiteral("x=y") << Env{} << false << QStringList{}
+        << Env{{lang, "en"}, {bytecode, "1"}, {path, added}};
     const QString odd = QStringLiteral("/tmp/my \"proj\" $(rm -rf ~) & 'x' <b>; `id` ё ✓");
     QTest::newRow("odd arguments and values untouched")
         << QStringList{sync, odd, quiet} << QStringLiteral("/opt/a b/quillnest")
-        << Env{{QStringLiteral("ODD"), odd}, {QStringLiteral("EMPTY"), QString()}} << false
-        << QStringList{env, QStringLiteral("/opt/a b/quillnest"), sync, odd, quiet}
-        << Env{{QStringLiteral("ODD"), odd},
-               {QStringLiteral("EMPTY"), QString()},
-               {lang, QStringLiteral("en")},
-               {bytecode, QStringLiteral("1")},
-               {path, tail}};
+        << Env{{"ODD", odd.toUtf8()}, {"EMPTY", ""}} << false
+        << QStringList{QStringLiteral("/opt/a b/quillnest"), sync, odd, quiet}
+        << Env{{"ODD", odd.toUtf8()}, {"EMPTY", ""}, {lang, "en"}, {bytecode, "1"}, {path, added}};
 }
 
 void TestProcessSpec::spec() {
