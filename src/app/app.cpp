@@ -23,6 +23,8 @@ App::App(AppSetup setup, QObject* parent)
     : QObject(parent), item(new StatusItem(this)), setup_(std::move(setup)) {
     if (!setup_.workspace)
         setup_.workspace = std::make_unique<DesktopWorkspace>();
+    if (!setup_.notifier)
+        setup_.notifier = std::make_unique<DesktopNotifier>();
     connect(item, &StatusItem::activated, this, &App::dispatch, Qt::QueuedConnection);
     connect(item, &StatusItem::menuClosed, this, [this] {
         if (refreshPending_)
@@ -59,6 +61,7 @@ void App::applicationDidFinishLaunching() {
 }
 
 void App::applicationWillTerminate() {
+    quitting_ = true;
     if (watcher)
         watcher->terminate();
 }

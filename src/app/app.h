@@ -9,7 +9,10 @@
 
 #include "menu/compose.h"
 #include "menu/menu_model.h"
+#include "platform/notifier.h"
 #include "platform/workspace.h"
+#include "tool/notices.h"
+#include "tool/outcome.h"
 #include "tool/process_description.h"
 
 #include <QObject>
@@ -35,6 +38,8 @@ struct AppSetup {
     std::unique_ptr<Workspace> workspace;
     // Finds the tool for every launch; the real search when empty.
     std::function<QString()> locateTool;
+    // Tells the user of commands that failed; desktop notifications when null.
+    std::unique_ptr<Notifier> notifier;
 };
 
 class App : public QObject {
@@ -62,11 +67,10 @@ public:
     void openConflicts();
     void openSite();
 
-    // The tool's child process for the given arguments, not launched.
-    ProcessSpec process(const QStringList& args) const;
-    // Runs the tool; `done` is called once on the main thread when it has ended or failed to
-    // launch.
-    void run(const QStringList& args, std::function<void()> done);
+    // The tool as the search finds it now.
+    QString tool() const;
+    // The child process of `tool` for the given arguments, not launched.
+    ProcessSpec process(const QString& tool, const QStringList& args) const;
 
 Q_SIGNALS:
     // Emitted at the end of every refresh().
@@ -81,13 +85,15 @@ private:
     // Refreshes now, or once the open menu has closed (at the latest a minute after the request).
     void requestRefresh();
     void refreshDeferred();
-    // Sets `busy`, refreshes and runs the tool with `args`.
-    void startCommand(Busy kind, const QStringList& args);
+    // Sets `busy`, refreshes and runs the tool with `args`; a failure is told as `command`'s.
+    void startCommand(Busy kind, ToolCommand command, const QStringList& args);
     // Runs the tool to add `folder`.
     void addFolder(const QString& folder);
-    // The completion of a one-shot command: clears `busy` and starts the next waiting folder, if
-    // any; refreshes.
-    std::function<void()> commandCompletion();
+    // The completion of a one-shot command: clears `busy`, tells a failure, and starts the next
+    // waiting folder, if any; refreshes.
+    std::function<void(Outcome)> commandCompletion(ToolCommand command, const QString& tool);
+    // Shows the notice for a run of `tool` that ended with `outcome`, if it is a failure.
+    void tellFailure(ToolCommand command, const QString& tool, const Outcome& outcome);
     // Writes the snapshot pictures and requests termination when QUILLNEST_SNAPSHOT asks for it.
     void runSnapshotMode();
 
@@ -97,6 +103,7 @@ private:
     QTimer* timer = nullptr;               // owned; set when launching has finished
 
     AppSetup setup_;
+    bool quitting_ = false;       // the application is going: a watch that ends is not told
     QStringList waitingFolders_;  // chosen while a command ran; added in this order
     bool refreshPending_ = false; // a refresh fell due while the menu was open
     QTimer deferredLimit_;        // bounds how long that refresh waits

@@ -11,18 +11,22 @@
 #include "tool/run.h"
 
 #include <QDir>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QUrl>
 
 namespace quillnest {
 
+Q_LOGGING_CATEGORY(lcApp, "quillnest.app")
+
 // Clears `busy` and refreshes, or starts adding the next waiting folder, if the App still exists.
-std::function<void()> App::commandCompletion() {
+std::function<void(Outcome)> App::commandCompletion(ToolCommand command, const QString& tool) {
     QPointer<App> self(this);
-    return [self] {
+    return [self, command, tool](Outcome outcome) {
         if (!self)
             return;
         self->busy = Busy::None;
+        self->tellFailure(command, tool, outcome);
         if (!self->waitingFolders_.isEmpty())
             self->addFolder(self->waitingFolders_.takeFirst());
         else
@@ -30,36 +34,46 @@ std::function<void()> App::commandCompletion() {
     };
 }
 
-void App::startCommand(Busy kind, const QStringList& args) {
+void App::startCommand(Busy kind, ToolCommand command, const QStringList& args) {
     busy = kind;
     refresh();
-    run(args, commandCompletion());
+    const QString found = tool();
+    quillnest::run(process(found, args), commandCompletion(command, found));
 }
 
-ProcessSpec App::process(const QStringList& args) const {
-    return processSpec(args, setup_.locateTool ? setup_.locateTool() : cliPath(),
-                       processEnvironment(), setup_.ru);
+QString App::tool() const {
+    return setup_.locateTool ? setup_.locateTool() : cliPath();
 }
 
-void App::run(const QStringList& args, std::function<void()> done) {
-    quillnest::run(process(args), std::move(done));
+ProcessSpec App::process(const QString& tool, const QStringList& args) const {
+    return processSpec(args, tool, processEnvironment(), setup_.ru);
+}
+
+void App::tellFailure(ToolCommand command, const QString& tool, const Outcome& outcome) {
+    const std::optional<Notice> notice =
+        failureNotice({command, outcome, tool, resourceDir(), homeDirectory(), setup_.ru});
+    if (!notice)
+        return;
+    qCWarning(lcApp) << notice->summary << notice->body;
+    setup_.notifier->notify(notice->summary, notice->body);
 }
 
 // A sync or check asked for while a command runs comes from a menu that no longer holds it (a
 // queued click, a shortcut): it is dropped.
 void App::syncNow() {
     if (busy == Busy::None)
-        startCommand(Busy::Sync, syncAllArgs());
+        startCommand(Busy::Sync, ToolCommand::Sync, syncAllArgs());
 }
 
 void App::checkNow() {
     if (busy == Busy::None)
-        startCommand(Busy::Check, checkAllArgs());
+        startCommand(Busy::Check, ToolCommand::Check, checkAllArgs());
 }
 
 // Switching off forgets the process at once; its completion, arriving when it has ended, clears
 // `watcher` only if it still holds that same process, so a watch started again in the meantime is
-// never lost (a lost handle could not be stopped and would outlive the utility).
+// never lost (a lost handle could not be stopped and would outlive the utility). A watch that ends
+// while it is still held ended by itself: that is told, and the check mark goes off.
 void App::toggleWatch() {
     if (watcher && watcher->isRunning()) {
         watcher->terminate();
@@ -71,17 +85,24 @@ void App::toggleWatch() {
     auto child = std::make_shared<ChildProcess>();
     QPointer<App> self(this);
     std::weak_ptr<ChildProcess> ended = child;
-    child->setTerminationHandler([self, ended] {
+    const QString found = tool();
+    child->setTerminationHandler([self, ended, found](Outcome outcome) {
+        if (!self)
+            return;
         const std::shared_ptr<ChildProcess> process = ended.lock();
-        if (self && process && self->watcher == process)
+        if (process && self->watcher == process) {
             self->watcher.reset();
-        if (self)
-            self->refresh();
+            if (!self->quitting_)
+                self->tellFailure(ToolCommand::Watch, found, outcome);
+        }
+        self->refresh();
     });
-    if (child->launch(process(watchArgs())))
+    if (child->launch(process(found, watchArgs()))) {
         watcher = std::move(child);
-    else
+    } else {
         watcher.reset();
+        tellFailure(ToolCommand::Watch, found, Outcome{Outcome::Kind::NotStarted, 0});
+    }
     refresh();
 }
 
@@ -102,7 +123,8 @@ void App::addProject() {
 
 // Whether the folder has a master file is asked when its turn comes.
 void App::addFolder(const QString& folder) {
-    startCommand(Busy::Sync, addProjectArgs(folder, pathExists(masterFilePath(folder))));
+    startCommand(Busy::Sync, ToolCommand::AddProject,
+                 addProjectArgs(folder, pathExists(masterFilePath(folder))));
 }
 
 void App::openMaster(const QString& path) {

@@ -13,6 +13,7 @@
 // thread. Only the hand-over between the waiter thread and the main thread is locked.
 #pragma once
 
+#include "tool/outcome.h"
 #include "tool/process_description.h"
 
 #include <functional>
@@ -29,9 +30,10 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Called once on the main thread after the launched child has ended, for any reason (exit
-    // status and signal are not reported). Set before launch(); never called when launch() fails.
-    void setTerminationHandler(std::function<void()> handler);
+    // Called once on the main thread after the launched child has ended, for any reason, with its
+    // exit status or the signal that ended it. Set before launch(); never called when launch()
+    // fails.
+    void setTerminationHandler(std::function<void(Outcome)> handler);
 
     // Starts argv[0] (a path, not searched along PATH) with spec's arguments and exactly spec's
     // environment. False, with no child left behind, when it could not be started: empty argv,

@@ -32,7 +32,7 @@ struct ChildState {
     pid_t pid = 0;
     bool abandoned = false; // the spawn failed; the waiter ends without doing anything
     bool reaped = false;
-    std::function<void()> handler;
+    std::function<void(Outcome)> handler;
 };
 
 // NUL-terminated arrays of C strings that own their bytes.
@@ -123,11 +123,26 @@ int spawn(pid_t* pid, char** argv, char** envp) {
     return rc;
 }
 
-void deliver(std::function<void()> handler) {
+void deliver(std::function<void(Outcome)> handler, Outcome outcome) {
     if (!handler)
         return;
     if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, std::move(handler), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [handler = std::move(handler), outcome] { handler(outcome); },
+            Qt::QueuedConnection);
+}
+
+// How the child ended, from its wait status; from what waitid saw when someone else reaped it
+// (then nothing more is known than that it ended: a plain exit).
+Outcome outcomeOf(bool reaped, int status, const siginfo_t& info) {
+    if (reaped) {
+        if (WIFSIGNALED(status))
+            return {Outcome::Kind::Signalled, WTERMSIG(status)};
+        return {Outcome::Kind::Exited, WIFEXITED(status) ? WEXITSTATUS(status) : 0};
+    }
+    if (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED)
+        return {Outcome::Kind::Signalled, info.si_status};
+    return {Outcome::Kind::Exited, info.si_code == CLD_EXITED ? info.si_status : 0};
 }
 
 // Body of the waiter thread. The child is first waited for without being reaped (WNOWAIT), so that
@@ -148,17 +163,20 @@ void waitForChild(std::shared_ptr<ChildState> shared) {
     }
     // Failure other than EINTR (ECHILD: someone reaped it already) also means it is gone.
 
-    std::function<void()> handler;
+    std::function<void(Outcome)> handler;
+    Outcome outcome;
     {
         std::lock_guard lock(shared->mutex);
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        pid_t reaped = 0;
+        while ((reaped = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
         }
         shared->reaped = true;
+        outcome = outcomeOf(reaped == pid, status, info);
         handler = std::move(shared->handler);
         shared->handler = nullptr;
     }
-    deliver(std::move(handler));
+    deliver(std::move(handler), outcome);
 }
 
 // Starts the waiter with every signal blocked, so that process-directed signals go to threads that
@@ -183,7 +201,7 @@ ChildProcess::ChildProcess() : shared_(std::make_shared<Shared>()) {}
 
 ChildProcess::~ChildProcess() = default;
 
-void ChildProcess::setTerminationHandler(std::function<void()> handler) {
+void ChildProcess::setTerminationHandler(std::function<void(Outcome)> handler) {
     std::lock_guard lock(shared_->mutex);
     shared_->handler = std::move(handler);
 }

@@ -4,6 +4,7 @@
 // completion is dropped). Nothing of the child is kept: it can be neither queried nor stopped.
 #pragma once
 
+#include "tool/outcome.h"
 #include "tool/process_description.h"
 
 #include <functional>
@@ -11,8 +12,8 @@
 namespace quillnest {
 
 // Launches spec and calls done exactly once on the main thread: queued through the event loop after
-// the child has ended (whatever its exit status or signal), or at once, before run returns, when
-// the launch fails. An empty done is allowed.
-void run(const ProcessSpec& spec, std::function<void()> done);
+// the child has ended, with its exit status or signal, or at once, before run returns, with
+// Outcome::Kind::NotStarted when the launch fails. An empty done is allowed.
+void run(const ProcessSpec& spec, std::function<void(Outcome)> done);
 
 } // namespace quillnest

@@ -4,6 +4,7 @@
 #include "app/app_probe.h"
 #include "platform/status_item.h"
 #include "platform/workspace.h"
+#include "support/recording_notifier.h"
 #include "support/recording_workspace.h"
 #include "support/test_support.h"
 #include "tool/child_process.h"
@@ -131,6 +132,7 @@ App* TestApp::makeApp(bool russian) {
     setup.stateDir = stateDir_;
     setup.ru = russian;
     setup.workspace = std::move(workspace);
+    setup.notifier = std::make_unique<RecordingNotifier>();
     const QString tool = tool_;
     setup.locateTool = [tool] { return tool; };
     app_ = std::make_unique<App>(std::move(setup));

@@ -9,6 +9,7 @@
 #include "platform/status_item.h"
 #include "platform/workspace.h"
 #include "state/summary.h"
+#include "support/recording_notifier.h"
 #include "support/recording_workspace.h"
 #include "support/test_support.h"
 #include "tool/child_process.h"
@@ -215,6 +216,7 @@ App* TestFaults::makeApp(const QString& tool) {
     AppSetup setup;
     setup.stateDir = stateDir_;
     setup.workspace = std::make_unique<RecordingWorkspace>();
+    setup.notifier = std::make_unique<RecordingNotifier>();
     tool_ = tool;
     setup.locateTool = [this] { return tool_; };
     app_ = std::make_unique<App>(std::move(setup));

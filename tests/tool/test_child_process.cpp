@@ -25,9 +25,11 @@ namespace {
 struct Completion {
     int calls = 0;
     int offMain = 0;
-    std::function<void()> handler() {
-        return [this] {
+    Outcome last;
+    std::function<void(Outcome)> handler() {
+        return [this](Outcome outcome) {
             ++calls;
+            last = outcome;
             if (QThread::currentThread() != QCoreApplication::instance()->thread())
                 ++offMain;
         };

@@ -1,0 +1,142 @@
+// What the user is told when a command fails, end to end: the App runs a real child, and a fake
+// notification server on a private session bus records each Notify call it receives.
+#include "app/app.h"
+#include "app/app_probe.h"
+#include "platform/status_item.h"
+#include "support/private_bus.h"
+#include "support/recording_workspace.h"
+#include "support/test_support.h"
+
+#include <QDBusConnection>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quillnest;
+using namespace quillnest::test;
+
+namespace {
+
+const QString serverName = QStringLiteral("org.freedesktop.Notifications");
+
+class FakeNotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList summaries;
+    QStringList bodies;
+
+public Q_SLOTS:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap&, int) {
+        summaries.append(summary);
+        bodies.append(body);
+        return uint(summaries.size());
+    }
+};
+
+} // namespace
+
+class TestNotifications : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void failuresAreTold_data();
+    void failuresAreTold();
+
+private:
+    PrivateBus bus_;
+    FakeNotificationServer server_;
+    QTemporaryDir dir_;
+};
+
+void TestNotifications::initTestCase() {
+    const QString address = bus_.start();
+    if (address.isEmpty())
+        QSKIP("no dbus-daemon to run a private session bus");
+    QDBusConnection connection = QDBusConnection::connectToBus(address, QStringLiteral("server"));
+    QVERIFY(connection.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server_,
+                                      QDBusConnection::ExportAllSlots));
+    QVERIFY(connection.registerService(serverName));
+    // A tool that exits 3 for check, by itself at once for watch, and 0 otherwise.
+    writeFile(dir_.filePath(QStringLiteral("bin/quillnest")),
+              "#!/bin/sh\ncase \"$1\" in check) exit 3 ;; esac\nexit 0\n");
+    QFile::setPermissions(dir_.filePath(QStringLiteral("bin/quillnest")),
+                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+}
+
+void TestNotifications::failuresAreTold_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("toolThere");
+    QTest::addColumn<bool>("ru");
+    QTest::addColumn<QString>("summary"); // empty: nothing is told
+    QTest::addColumn<QString>("bodyHas");
+
+    QTest::newRow("no tool") << "sync" << false << false << "The quillnest tool was not found"
+                             << "write the tool's full path";
+    QTest::newRow("no tool, Russian") << "sync" << false << true << "Инструмент quillnest не найден"
+                                      << "Установите его";
+    QTest::newRow("exit status 3") << "check" << true << false << "Check failed"
+                                   << "ended with exit status 3";
+    QTest::newRow("exit status 3, Russian") << "check" << true << true << "Проверка не удалась"
+                                            << "с кодом 3";
+    QTest::newRow("success") << "sync" << true << false << QString() << QString();
+    QTest::newRow("watch ended by itself")
+        << "watch" << true << false << "Watching for changes stopped"
+        << "ended by itself";
+}
+
+void TestNotifications::failuresAreTold() {
+    QFETCH(QString, command);
+    QFETCH(bool, toolThere);
+    QFETCH(bool, ru);
+    QFETCH(QString, summary);
+    QFETCH(QString, bodyHas);
+    // Without a tool the bare name is looked up along PATH, which then holds nothing of ours.
+    for (const char* place :
+         {"/usr/local/bin/quillnest", "/opt/homebrew/bin/quillnest", "/usr/bin/quillnest"}) {
+        if (!toolThere && QFile::exists(QString::fromLatin1(place)))
+            QSKIP("a quillnest tool is installed on this machine");
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(dir_.filePath(QStringLiteral("empty"))));
+    server_.summaries.clear();
+    server_.bodies.clear();
+
+    AppSetup setup;
+    setup.stateDir = dir_.filePath(QStringLiteral("state"));
+    setup.ru = ru;
+    setup.workspace = std::make_unique<RecordingWorkspace>();
+    const QString tool =
+        toolThere ? dir_.filePath(QStringLiteral("bin/quillnest")) : QStringLiteral("quillnest");
+    setup.locateTool = [tool] { return tool; };
+    App app(std::move(setup));
+    app.applicationDidFinishLaunching();
+    if (command == QLatin1String("sync"))
+        app.syncNow();
+    else if (command == QLatin1String("check"))
+        app.checkNow();
+    else
+        app.toggleWatch();
+    qputenv("PATH", path);
+
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(&app) == Busy::None && !AppProbe::watcher(&app), 10000);
+    if (summary.isEmpty()) {
+        QTest::qWait(300); // room for a notification that should not come
+        QCOMPARE(server_.summaries, QStringList());
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(server_.summaries.size(), 1, 10000);
+    QCOMPARE(server_.summaries.first(), summary);
+    QVERIFY2(server_.bodies.first().contains(bodyHas), qPrintable(server_.bodies.first()));
+    if (command == QLatin1String("watch")) {
+        for (const MenuItem& item : *AppProbe::item(&app)->menu()) {
+            if (item.action == Action::ToggleWatch)
+                QVERIFY(!item.checked);
+        }
+    }
+}
+
+QTEST_MAIN(TestNotifications)
+#include "test_notifications.moc"
