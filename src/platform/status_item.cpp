@@ -230,14 +230,6 @@ bool StatusItem::exportStatusNotifierItem() {
 void StatusItem::ensureTray() {
     if (tray_ || exported_ || !image_)
         return;
-    // Qt counts a StatusNotifierWatcher as a tray too: one that has just appeared, before its
-    // owner change has reached us, gets our own item, never Qt's.
-    if (busWatched_ &&
-        QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherService)) {
-        watcherPresent_ = true;
-        if (exportStatusNotifierItem())
-            return;
-    }
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         if (!trayWatch_) {
             trayWatch_ = new QTimer(this);
@@ -246,6 +238,14 @@ void StatusItem::ensureTray() {
             trayWatch_->start();
         }
         return;
+    }
+    // Qt counts a StatusNotifierWatcher as a tray too: one that has just appeared, before its
+    // owner change has reached us, gets our own item, never Qt's.
+    if (busWatched_ &&
+        QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherService)) {
+        watcherPresent_ = true;
+        if (exportStatusNotifierItem())
+            return;
     }
     if (trayWatch_) {
         trayWatch_->deleteLater();
