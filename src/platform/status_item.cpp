@@ -125,8 +125,12 @@ bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
+// Shown by our StatusNotifierItem off X11 (Wayland), the QMenu could only be a window of its own,
+// away from the panel: then the panel's own menu is the only one, and this does nothing.
 void StatusItem::popUp() {
     if (isMenuOpen())
+        return;
+    if (exported_ && QGuiApplication::platformName() != QLatin1String("xcb"))
         return;
     QPoint at = QCursor::pos();
     if (tray_ && tray_->isVisible()) {

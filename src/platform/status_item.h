@@ -52,7 +52,8 @@ public:
     // Whether the QMenu or the menu a StatusNotifierItem host draws is open.
     bool isMenuOpen() const { return menuOpen_ || hostMenuOpen_; }
     // Opens the menu as a click on the icon does: at the icon, or at the cursor when the icon's
-    // place is unknown.
+    // place is unknown. Nothing off X11 while a StatusNotifierItem host shows the icon: a program
+    // cannot open the host's menu, and its own would be a window away from the panel.
     void popUp();
 
 protected:
