@@ -29,14 +29,13 @@ import os
 import pwd
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 
 import tray_e2e
-from tray_e2e import COLOURS, SKIP, Deadline, Failure, die_with_parent, log, wait_until
+from tray_e2e import COLOURS, SKIP, Failure, die_with_parent, log, wait_until
 
 try:
     import dbus
@@ -920,41 +919,7 @@ def main():
             print("missing executable:", path)
             return 1
 
-    tray_e2e.libc.prctl(tray_e2e.PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
-
-    def on_signal(signum, _frame):
-        raise Deadline(f"stopped by signal {signum}")
-
-    def on_alarm(_signum, _frame):
-        raise Deadline(f"the case ran past its deadline of {args.deadline:.0f} s")
-    signal.signal(signal.SIGTERM, on_signal)
-    signal.signal(signal.SIGINT, on_signal)
-    signal.signal(signal.SIGALRM, on_alarm)
-    signal.setitimer(signal.ITIMER_REAL, args.deadline)
-
-    started = time.monotonic()
-    world = World(args)
-    try:
-        CASES[args.case](world)
-        print(f"PASS {args.case} in {time.monotonic() - started:.0f} s "
-              f"(screenshots in {world.dir})")
-        return 0
-    except (Failure, Deadline, dbus.DBusException) as e:
-        print(f"FAIL {args.case} after {time.monotonic() - started:.0f} s: {e}")
-        try:
-            if world.display or world.wayland:
-                world.screenshot("failure")
-        except Exception:
-            pass
-        out = world.app_output()
-        if out:
-            print("--- utility output ---\n" + out)
-        return 1
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGTERM, signal.SIG_IGN)
-        signal.signal(signal.SIGINT, signal.SIG_IGN)
-        world.cleanup()
+    return tray_e2e.run_case(args, CASES, World, failures=(dbus.DBusException,))
 
 
 if __name__ == "__main__":

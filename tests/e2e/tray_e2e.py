@@ -872,6 +872,13 @@ def main():
             print("missing executable:", path)
             return 1
 
+    return run_case(args, CASES, World)
+
+
+def run_case(args, cases, make_world, failures=()):
+    """Runs cases[args.case] in make_world(args) under the case's deadline, as a child subreaper,
+    and reports it; every process of the world is ended on the way out. Returns the exit status:
+    0 passed, 1 failed (Failure, Deadline or one of `failures`)."""
     libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
 
     def on_signal(signum, _frame):
@@ -884,15 +891,17 @@ def main():
     signal.signal(signal.SIGALRM, on_alarm)
     signal.setitimer(signal.ITIMER_REAL, args.deadline)
 
-    world = World(args)
+    started = time.monotonic()
+    world = make_world(args)
     try:
-        CASES[args.case](world)
-        print(f"PASS {args.case} (screenshots in {world.dir})")
+        cases[args.case](world)
+        print(f"PASS {args.case} in {time.monotonic() - started:.0f} s "
+              f"(screenshots in {world.dir})")
         return 0
-    except (Failure, Deadline) as e:
-        print(f"FAIL {args.case}: {e}")
+    except (Failure, Deadline, *failures) as e:
+        print(f"FAIL {args.case} after {time.monotonic() - started:.0f} s: {e}")
         try:
-            if world.display:
+            if world.display or getattr(world, "wayland", None):
                 world.screenshot("failure")
         except Exception:
             pass
