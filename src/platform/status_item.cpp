@@ -20,7 +20,6 @@ namespace quillnest {
 namespace {
 // How often to look for a system tray while there is none (a panel that starts after us).
 constexpr int trayPollMs = 2000;
-const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 } // namespace
 
 StatusItem::StatusItem(QObject* parent) : QObject(parent) {}
@@ -184,13 +183,13 @@ void StatusItem::watchForStatusNotifierWatcher() {
     if (!bus.isConnected())
         return;
     busWatched_ = true;
-    auto* watch = new QDBusServiceWatcher(watcherService, bus,
+    auto* watch = new QDBusServiceWatcher(statusNotifierWatcherService, bus,
                                           QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watch, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& owner) {
                 statusNotifierWatcherChanged(owner);
             });
-    watcherPresent_ = bus.interface()->isServiceRegistered(watcherService);
+    watcherPresent_ = bus.interface()->isServiceRegistered(statusNotifierWatcherService);
 }
 
 // A watcher that goes away leaves the item exported for the next one (a restarting panel), which
@@ -245,8 +244,8 @@ void StatusItem::ensureTray() {
     }
     // Qt counts a StatusNotifierWatcher as a tray too: one that has just appeared, before its
     // owner change has reached us, gets our own item, never Qt's.
-    if (busWatched_ &&
-        QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherService)) {
+    if (busWatched_ && QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                           statusNotifierWatcherService)) {
         watcherPresent_ = true;
         if (exportStatusNotifierItem())
             return;

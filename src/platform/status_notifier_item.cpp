@@ -14,7 +14,6 @@ Q_LOGGING_CATEGORY(lcTray, "quillnest.tray")
 namespace {
 const QString itemPath = QStringLiteral("/StatusNotifierItem");
 const QString menuPath = QStringLiteral("/MenuBar");
-const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 constexpr int pixmapSizes[] = {16, 22, 24, 32, 48, 64};
 } // namespace
 
@@ -112,8 +111,8 @@ StatusNotifierExport::~StatusNotifierExport() {
 
 void StatusNotifierExport::announce() {
     QDBusMessage call = QDBusMessage::createMethodCall(
-        watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
-        QStringLiteral("RegisterStatusNotifierItem"));
+        statusNotifierWatcherService, QStringLiteral("/StatusNotifierWatcher"),
+        statusNotifierWatcherService, QStringLiteral("RegisterStatusNotifierItem"));
     call << service_;
     auto* reply = new QDBusPendingCallWatcher(bus_.asyncCall(call), item_.get());
     QObject::connect(reply, &QDBusPendingCallWatcher::finished, reply,

@@ -29,6 +29,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcTray)
 // as ARGB32 in network byte order.
 SniPixmapList sniPixmaps(const QIcon& icon);
 
+// The bus name of the panel's side: the watcher that items register with.
+inline const QString statusNotifierWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+
 class StatusNotifierItem : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")

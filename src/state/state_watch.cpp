@@ -53,7 +53,7 @@ void StateWatch::settle() {
         Q_EMIT changed();
     }
     arm();
-    if (stamp() != last_ && !settle_.isActive())
+    if (!settle_.isActive() && stamp() != last_)
         settle_.start();
 }
 

@@ -13,13 +13,22 @@
 
 namespace quillnest {
 
+QStringList installedToolPaths(const QString& home) {
+    return {home + QStringLiteral("/.local/bin/quillnest"),
+            QStringLiteral("/usr/local/bin/quillnest"),
+            QStringLiteral("/opt/homebrew/bin/quillnest")};
+}
+
+QString cliPointerPath(const QString& resourceDir) {
+    return resourceDir + QStringLiteral("/cli");
+}
+
 QString cliPathFrom(const CliPathInputs& in) {
     const QString bundled = in.resourceDir + QStringLiteral("/tool/bin/quillnest");
     if (in.isExecutable(bundled))
         return bundled;
 
-    if (const std::optional<QString> pointer =
-            in.readUtf8(in.resourceDir + QStringLiteral("/cli"))) {
+    if (const std::optional<QString> pointer = in.readUtf8(cliPointerPath(in.resourceDir))) {
         // QString::trimmed() removes exactly the white space and line-break characters (Zs, Zl,
         // Zp, U+0009..U+000D, U+0085).
         const QString named = pointer->trimmed();
@@ -27,9 +36,7 @@ QString cliPathFrom(const CliPathInputs& in) {
             return named.contains(u'/') ? named : QStringLiteral("./") + named;
     }
 
-    for (const QString& candidate : {in.home + QStringLiteral("/.local/bin/quillnest"),
-                                     QStringLiteral("/usr/local/bin/quillnest"),
-                                     QStringLiteral("/opt/homebrew/bin/quillnest")}) {
+    for (const QString& candidate : installedToolPaths(in.home)) {
         if (in.isExecutable(candidate))
             return candidate;
     }

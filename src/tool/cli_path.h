@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -20,6 +21,12 @@ struct CliPathInputs {
     // The file's text; nothing when it is unreadable or not UTF-8.
     std::function<std::optional<QString>(const QString&)> readUtf8;
 };
+
+// Where an installed tool is looked for, in this order, after the build's own and the pointer
+// file: home/.local/bin/quillnest, /usr/local/bin/quillnest, /opt/homebrew/bin/quillnest.
+QStringList installedToolPaths(const QString& home);
+// The pointer file: a file in the resource directory holding the tool's path.
+QString cliPointerPath(const QString& resourceDir);
 
 // The first accepted of: resourceDir/tool/bin/quillnest, the path named by resourceDir/cli (its
 // content trimmed of white space and line breaks at both ends), home/.local/bin/quillnest,

@@ -1,5 +1,7 @@
 #include "tool/notices.h"
 
+#include "tool/cli_path.h"
+
 #include <csignal>
 
 namespace quillnest {
@@ -84,9 +86,11 @@ QString signalText(int number) {
 }
 
 Notice notFound(const NoticeInputs& in, const Texts& t) {
-    const QString places =
-        in.home + QStringLiteral("/.local/bin, /usr/local/bin, /opt/homebrew/bin");
-    const QString pointer = in.resourceDir + QStringLiteral("/cli");
+    QStringList folders;
+    for (const QString& path : installedToolPaths(in.home))
+        folders.append(path.left(path.lastIndexOf(u'/')));
+    const QString places = folders.join(QStringLiteral(", "));
+    const QString pointer = cliPointerPath(in.resourceDir);
     return {t(u"The quillnest tool was not found", u"Инструмент quillnest не найден"),
             t(u"Looked for it in %1 and along PATH. Install it there, or write the tool's full "
               u"path into %2.",
