@@ -49,11 +49,12 @@ void App::applicationDidFinishLaunching() {
     connect(timer, &QTimer::timeout, this, &App::timerTick);
     timer->start();
 
+    if (runSnapshotMode())
+        return; // quitting
+
     // The timer keeps the relative dates current; the watch shows the tool's results at once.
     auto* watch = new StateWatch(setup_.stateDir, this);
     connect(watch, &StateWatch::changed, this, &App::requestRefresh);
-
-    runSnapshotMode();
 
     if (qEnvironmentVariable("QUILLNEST_SHOW_MENU") == QLatin1String("1")) {
         QTimer::singleShot(showMenuDelayMs, this, [this] { item->popUp(); });

@@ -94,8 +94,9 @@ private:
     std::function<void(Outcome)> commandCompletion(ToolCommand command, const QString& tool);
     // Shows the notice for a run of `tool` that ended with `outcome`, if it is a failure.
     void tellFailure(ToolCommand command, const QString& tool, const Outcome& outcome);
-    // Writes the snapshot pictures and requests termination when QUILLNEST_SNAPSHOT asks for it.
-    void runSnapshotMode();
+    // Writes the snapshot pictures and requests termination when QUILLNEST_SNAPSHOT asks for it;
+    // true when it did.
+    bool runSnapshotMode();
 
     StatusItem* item = nullptr;            // owned; never replaced
     Busy busy = Busy::None;                // the one-shot command in progress

@@ -17,9 +17,9 @@ QString projectsPicturePath(const QString& path) {
     return projects;
 }
 
-void App::runSnapshotMode() {
+bool App::runSnapshotMode() {
     if (!qEnvironmentVariableIsSet("QUILLNEST_SNAPSHOT") || !item->menu() || !item->image())
-        return;
+        return false;
     const QString path = qEnvironmentVariable("QUILLNEST_SNAPSHOT");
     const bool dark = qEnvironmentVariable("QUILLNEST_SNAPSHOT_DARK") == QLatin1String("1");
     const Menu& menu = *item->menu();
@@ -33,6 +33,7 @@ void App::runSnapshotMode() {
         }
     }
     QCoreApplication::quit();
+    return true;
 }
 
 } // namespace quillnest
