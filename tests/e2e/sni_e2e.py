@@ -287,8 +287,41 @@ def find_entry(layout, title):
 # The case's world: the hosts, the utility, the bus
 
 
+def reachable_by_others(path):
+    """Whether every folder above `path` lets any user through (o+x)."""
+    folder = os.path.dirname(os.path.abspath(path))
+    while True:
+        if not os.stat(folder).st_mode & 0o001:
+            return False
+        parent = os.path.dirname(folder)
+        if parent == folder:
+            return True
+        folder = parent
+
+
+def staged(args):
+    """For a Wayland case run as root from a build tree that other users cannot reach (a clone in
+    a private temporary folder): a copy of the utility, laid out as in the build tree so that it
+    finds the stand-in tool, and a work folder, in a folder the session's user can reach. Returns
+    the arguments to run with and the staging folder (None when nothing was staged)."""
+    if os.geteuid() != 0 or not args.case.startswith("wayland") or all(
+            reachable_by_others(p) for p in (args.app, args.tool, args.workdir)):
+        return args, None
+    stage = tempfile.mkdtemp(prefix="qn-e2e-stage-")
+    os.chmod(stage, 0o755)
+    app = os.path.join(stage, "bin", os.path.basename(args.app))
+    tool = os.path.join(stage, "share", "quillnest-bar", "tool", "bin", "quillnest")
+    for source, target in ((args.app, app), (args.tool, tool)):
+        os.makedirs(os.path.dirname(target))
+        shutil.copy2(source, target)
+    return argparse.Namespace(**{**vars(args), "app": app, "tool": tool,
+                                 "workdir": os.path.join(stage, "work")}), stage
+
+
 class World(tray_e2e.World):
     def __init__(self, args):
+        self.asked_workdir = os.path.abspath(args.workdir)
+        args, self.stage = staged(args)
         super().__init__(args)
         # Bus and Wayland sockets live here: a short path, whatever the build directory's is.
         self.runtime = tempfile.mkdtemp(prefix="qn-e2e-")
@@ -363,6 +396,14 @@ class World(tray_e2e.World):
         if self.bus is not None:
             self.bus.close()
         shutil.rmtree(self.runtime, ignore_errors=True)
+        if self.stage:
+            # The screenshots and logs go where they were asked for.
+            shutil.rmtree(self.asked_workdir, ignore_errors=True)
+            try:
+                shutil.copytree(self.dir, self.asked_workdir, symlinks=True)
+            except shutil.Error as e:
+                log("some of the work folder was not copied back:", e)
+            shutil.rmtree(self.stage, ignore_errors=True)
 
     # ---- the bus
 

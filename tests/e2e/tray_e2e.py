@@ -896,7 +896,7 @@ def run_case(args, cases, make_world, failures=()):
     try:
         cases[args.case](world)
         print(f"PASS {args.case} in {time.monotonic() - started:.0f} s "
-              f"(screenshots in {world.dir})")
+              f"(screenshots in {getattr(world, 'asked_workdir', world.dir)})")
         return 0
     except (Failure, Deadline, *failures) as e:
         print(f"FAIL {args.case} after {time.monotonic() - started:.0f} s: {e}")
