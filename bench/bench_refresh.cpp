@@ -12,9 +12,9 @@
 #include "app/app.h"
 #include "app/app_probe.h"
 #include "menu/compose.h"
-#include "platform/status_item.h"
 #include "state/summary.h"
 #include "state_fixture.h"
+#include "tray/status_item.h"
 
 #include <QApplication>
 #include <QByteArray>

@@ -10,7 +10,7 @@
 // milliseconds: median and maximum of each, and the ratio of the medians.
 #include "app/app.h"
 #include "app/app_probe.h"
-#include "platform/status_item.h"
+#include "tray/status_item.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "app/app.h"
 
-#include "platform/status_item.h"
-#include "platform/workspace.h"
+#include "desktop/workspace.h"
 #include "state/state_watch.h"
 #include "tool/child_process.h"
+#include "tray/status_item.h"
 
 #include <QCoreApplication>
 #include <QPointer>

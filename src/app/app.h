@@ -7,10 +7,10 @@
 // QPointer and do nothing once it is gone.
 #pragma once
 
+#include "desktop/notifier.h"
+#include "desktop/workspace.h"
 #include "menu/compose.h"
 #include "menu/menu_model.h"
-#include "platform/notifier.h"
-#include "platform/workspace.h"
 #include "tool/notices.h"
 #include "tool/outcome.h"
 #include "tool/process_description.h"

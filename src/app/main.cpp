@@ -1,7 +1,7 @@
 // Start-up: the language and the state directory, the application, the one App, the event loop.
 #include "app/app.h"
 #include "core/settings.h"
-#include "platform/quit_on_signal.h"
+#include "desktop/quit_on_signal.h"
 
 #include <QApplication>
 #include <QMetaObject>

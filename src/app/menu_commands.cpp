@@ -2,8 +2,8 @@
 #include "app/app.h"
 
 #include "core/settings.h"
+#include "desktop/workspace.h"
 #include "menu/compose.h"
-#include "platform/workspace.h"
 #include "state/summary.h"
 #include "tool/child_process.h"
 #include "tool/cli_path.h"

@@ -3,9 +3,9 @@
 
 #include "menu/compose.h"
 #include "menu/dot_icon.h"
-#include "platform/status_item.h"
 #include "state/summary.h"
 #include "tool/child_process.h"
+#include "tray/status_item.h"
 
 #include <QDateTime>
 #include <QGuiApplication>

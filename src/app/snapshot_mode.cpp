@@ -2,8 +2,8 @@
 #include "app/app.h"
 
 #include "app/snapshot_mode.h"
-#include "platform/status_item.h"
 #include "snapshot/snapshot.h"
+#include "tray/status_item.h"
 
 #include <QCoreApplication>
 

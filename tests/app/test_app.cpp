@@ -2,12 +2,12 @@
 // line) and a fake workspace that records what would be opened.
 #include "app/app.h"
 #include "app/app_probe.h"
-#include "platform/status_item.h"
-#include "platform/workspace.h"
+#include "desktop/workspace.h"
 #include "support/recording_notifier.h"
 #include "support/recording_workspace.h"
 #include "support/test_support.h"
 #include "tool/child_process.h"
+#include "tray/status_item.h"
 
 #include <QAction>
 #include <QDir>

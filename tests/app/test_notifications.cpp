@@ -2,10 +2,10 @@
 // notification server on a private session bus records each Notify call it receives.
 #include "app/app.h"
 #include "app/app_probe.h"
-#include "platform/status_item.h"
 #include "support/private_bus.h"
 #include "support/recording_workspace.h"
 #include "support/test_support.h"
+#include "tray/status_item.h"
 
 #include <QDBusConnection>
 #include <QDir>

@@ -5,15 +5,15 @@
 // Every tool is a small /bin/sh script started as the App starts every tool it finds: by its path.
 #include "app/app.h"
 #include "app/app_probe.h"
+#include "desktop/workspace.h"
 #include "menu/compose.h"
-#include "platform/status_item.h"
-#include "platform/workspace.h"
 #include "state/summary.h"
 #include "support/recording_notifier.h"
 #include "support/recording_workspace.h"
 #include "support/test_support.h"
 #include "tool/child_process.h"
 #include "tool/cli_path.h"
+#include "tray/status_item.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

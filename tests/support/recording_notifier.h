@@ -2,7 +2,7 @@
 // notifications.
 #pragma once
 
-#include "platform/notifier.h"
+#include "desktop/notifier.h"
 
 #include <QList>
 #include <QPair>

@@ -2,7 +2,7 @@
 // commands.
 #pragma once
 
-#include "platform/workspace.h"
+#include "desktop/workspace.h"
 
 #include <QList>
 #include <QPair>

@@ -1,4 +1,4 @@
-#include "platform/workspace.h"
+#include "desktop/workspace.h"
 
 #include <QDesktopServices>
 #include <QDir>

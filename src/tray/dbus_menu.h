@@ -7,8 +7,8 @@
 // name written there, which an alias is not registered under. Main thread only.
 #pragma once
 
-#include "platform/dbus_menu_layout.h"
-#include "platform/dbus_types.h"
+#include "menu/dbus_menu_layout.h"
+#include "tray/dbus_types.h"
 
 #include <QDBusContext>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "platform/dbus_types.h"
+#include "tray/dbus_types.h"
 
 #include <QDBusMetaType>
 

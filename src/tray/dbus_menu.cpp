@@ -1,4 +1,4 @@
-#include "platform/dbus_menu.h"
+#include "tray/dbus_menu.h"
 
 #include <QDBusError>
 

@@ -1,4 +1,4 @@
-#include "platform/menu_builder.h"
+#include "tray/menu_builder.h"
 
 #include <QAction>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "platform/notifier.h"
+#include "desktop/notifier.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,4 +1,4 @@
-#include "platform/quit_on_signal.h"
+#include "desktop/quit_on_signal.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

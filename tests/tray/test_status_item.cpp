@@ -2,9 +2,9 @@
 // StatusNotifierWatcher takes the registrations, and a second connection reads properties,
 // introspection and layouts and sends events. Skipped without dbus-daemon.
 #include "menu/dot_icon.h"
-#include "platform/dbus_types.h"
-#include "platform/status_item.h"
 #include "support/private_bus.h"
+#include "tray/dbus_types.h"
+#include "tray/status_item.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>

@@ -1,7 +1,7 @@
-#include "platform/status_item.h"
+#include "tray/status_item.h"
 
-#include "platform/menu_builder.h"
-#include "platform/status_notifier_item.h"
+#include "tray/menu_builder.h"
+#include "tray/status_notifier_item.h"
 
 #include <QAction>
 #include <QCursor>

@@ -1,4 +1,4 @@
-#include "platform/dbus_menu_layout.h"
+#include "menu/dbus_menu_layout.h"
 
 #include <QTest>
 

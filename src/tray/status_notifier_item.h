@@ -8,8 +8,8 @@
 // handlers', which the owner passes in. Main thread only.
 #pragma once
 
-#include "platform/dbus_menu.h"
-#include "platform/dbus_types.h"
+#include "tray/dbus_menu.h"
+#include "tray/dbus_types.h"
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
