@@ -63,6 +63,7 @@ void App::applicationDidFinishLaunching() {
 
 void App::applicationWillTerminate() {
     quitting_ = true;
+    handOverWaitingFolders();
     if (watcher)
         watcher->terminate();
 }

@@ -58,7 +58,7 @@ public:
     // The menu commands. One one-shot command (sync, check, add project) runs at a time: while one
     // runs, sync, check and add project do nothing, as the menu offers none of them then. A folder
     // chosen in the folder chooser while a command started meanwhile still runs is added once that
-    // command has ended.
+    // command has ended, also when the utility quits before then.
     void syncNow();
     void checkNow();
     void toggleWatch();
@@ -89,19 +89,26 @@ private:
     void startCommand(Busy kind, ToolCommand command, const QStringList& args);
     // Runs the tool to add `folder`.
     void addFolder(const QString& folder);
+    // The tool's arguments that add `folder`; whether it has a master file is asked now.
+    static QStringList addFolderArgs(const QString& folder);
+    // At quit: the waiting folders are added by a process of their own that outlives the utility,
+    // one after the other once the running command has ended.
+    void handOverWaitingFolders();
     // The completion of a one-shot command: clears `busy`, tells a failure, and starts the next
     // waiting folder, if any; refreshes.
     std::function<void(Outcome)> commandCompletion(ToolCommand command, const QString& tool);
-    // Shows the notice for a run of `tool` that ended with `outcome`, if it is a failure.
+    // Shows the notice for a run of `tool` that ended with `outcome`, if it is a failure; its
+    // action runs `command` again as the menu would.
     void tellFailure(ToolCommand command, const QString& tool, const Outcome& outcome);
     // Writes the snapshot pictures and requests termination when QUILLNEST_SNAPSHOT asks for it;
     // true when it did.
     bool runSnapshotMode();
 
-    StatusItem* item = nullptr;            // owned; never replaced
-    Busy busy = Busy::None;                // the one-shot command in progress
-    std::shared_ptr<ChildProcess> watcher; // the watch process while watching is on
-    QTimer* timer = nullptr;               // owned; set when launching has finished
+    StatusItem* item = nullptr;             // owned; never replaced
+    Busy busy = Busy::None;                 // the one-shot command in progress
+    std::shared_ptr<ChildProcess> watcher;  // the watch process while watching is on
+    std::shared_ptr<ChildProcess> oneShot_; // the one-shot command's process while it runs
+    QTimer* timer = nullptr;                // owned; set when launching has finished
 
     AppSetup setup_;
     bool quitting_ = false;       // the application is going: a watch that ends is not told

@@ -15,6 +15,8 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <vector>
+
 namespace quillnest {
 
 Q_LOGGING_CATEGORY(lcApp, "quillnest.app")
@@ -26,6 +28,7 @@ std::function<void(Outcome)> App::commandCompletion(ToolCommand command, const Q
         if (!self)
             return;
         self->busy = Busy::None;
+        self->oneShot_.reset();
         self->tellFailure(command, tool, outcome);
         if (!self->waitingFolders_.isEmpty())
             self->addFolder(self->waitingFolders_.takeFirst());
@@ -38,7 +41,11 @@ void App::startCommand(Busy kind, ToolCommand command, const QStringList& args) 
     busy = kind;
     refresh();
     const QString found = tool();
-    quillnest::run(process(found, args), commandCompletion(command, found));
+    // A launch that fails completes before run returns, and that completion may have started the
+    // next command already: only a launched child is kept.
+    if (std::shared_ptr<ChildProcess> child =
+            quillnest::run(process(found, args), commandCompletion(command, found)))
+        oneShot_ = std::move(child);
 }
 
 QString App::tool() const {
@@ -55,7 +62,16 @@ void App::tellFailure(ToolCommand command, const QString& tool, const Outcome& o
     if (!notice)
         return;
     qCWarning(lcApp) << notice->summary << notice->body;
-    setup_.notifier->notify(notice->summary, notice->body);
+    std::function<void()> again;
+    if (!notice->action.isEmpty()) {
+        QPointer<App> self(this);
+        again = [self, command] {
+            if (!self || self->quitting_)
+                return;
+            command == ToolCommand::Check ? self->checkNow() : self->syncNow();
+        };
+    }
+    setup_.notifier->notify(notice->summary, notice->body, notice->action, std::move(again));
 }
 
 // A sync or check asked for while a command runs comes from a menu that no longer holds it (a
@@ -123,8 +139,26 @@ void App::addProject() {
 
 // Whether the folder has a master file is asked when its turn comes.
 void App::addFolder(const QString& folder) {
-    startCommand(Busy::Sync, ToolCommand::AddProject,
-                 addProjectArgs(folder, pathExists(masterFilePath(folder))));
+    startCommand(Busy::Sync, ToolCommand::AddProject, addFolderArgs(folder));
+}
+
+QStringList App::addFolderArgs(const QString& folder) {
+    return addProjectArgs(folder, pathExists(masterFilePath(folder)));
+}
+
+// Started at once they would write the state file together with the running command, and one could
+// lose the other's result, so they wait for it; where the system cannot wait for another process's
+// child (no pidfd) they start at once. Nothing can be told of them any more: they are only logged.
+void App::handOverWaitingFolders() {
+    if (waitingFolders_.isEmpty())
+        return;
+    const QString found = tool();
+    std::vector<ProcessSpec> additions;
+    for (const QString& folder : std::as_const(waitingFolders_))
+        additions.push_back(process(found, addFolderArgs(folder)));
+    if (!launchInOrderDetached(additions, oneShot_.get()))
+        qCWarning(lcApp) << "could not start adding" << waitingFolders_;
+    waitingFolders_.clear();
 }
 
 void App::openMaster(const QString& path) {

@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -45,9 +46,21 @@ public:
     void terminate();       // SIGTERM while not reaped; otherwise nothing
     pid_t pid() const;      // 0 before a successful launch; stays set after the child ended
 
+    // A descriptor that becomes readable once the child has ended (a pidfd, close-on-exec), for
+    // the caller to close; -1 when the child has been reaped already, was never launched, or the
+    // system has no such descriptor (only Linux has).
+    int openExitDescriptor() const;
+
 private:
     struct Shared;
     std::shared_ptr<Shared> shared_;
 };
+
+// Runs `specs` one after the other, each started as ChildProcess starts its child and waited for
+// before the next starts, in a detached process that outlives the caller and is never waited for
+// by it. The first starts once the child `after` holds an open exit descriptor for has ended, at
+// once when `after` is null or has none. No shell is involved; argv[0] of each is a path. A spec
+// that cannot be launched is skipped. False when the detached process could not be started.
+bool launchInOrderDetached(const std::vector<ProcessSpec>& specs, const ChildProcess* after);
 
 } // namespace quillnest

@@ -12,8 +12,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,6 +53,24 @@ private:
     std::vector<QByteArray> storage_;
     std::vector<char*> pointers_;
 };
+
+// spec's argv and environment block. False when an argument holds a NUL: an argument is passed as
+// one unchanged string or not at all, and a NUL inside would cut it short.
+bool toCStrings(const ProcessSpec& spec, CStrings& argv, CStrings& envp) {
+    for (const QString& arg : spec.argv) {
+        if (arg.contains(QChar(u'\0')))
+            return false;
+        argv.add(QFile::encodeName(arg));
+    }
+    for (auto it = spec.env.constBegin(); it != spec.env.constEnd(); ++it) {
+        const QByteArray& name = it.key();
+        if (name.isEmpty() || name.contains('=') || name.contains('\0') ||
+            it.value().contains('\0'))
+            continue; // not representable in an environment block
+        envp.add(name + '=' + it.value());
+    }
+    return !spec.argv.isEmpty();
+}
 
 // Every descriptor above 2 is closed in the child: the parent's sockets (X11, D-Bus) and other
 // libraries' descriptors need not carry close-on-exec.
@@ -215,21 +235,10 @@ bool ChildProcess::launch(const ProcessSpec& spec) {
     if (spec.argv.isEmpty())
         return false;
 
-    // An argument is passed as one unchanged string or not at all: a NUL inside would cut it short.
     CStrings argv;
-    for (const QString& arg : spec.argv) {
-        if (arg.contains(QChar(u'\0')))
-            return false;
-        argv.add(QFile::encodeName(arg));
-    }
     CStrings envp;
-    for (auto it = spec.env.constBegin(); it != spec.env.constEnd(); ++it) {
-        const QByteArray& name = it.key();
-        if (name.isEmpty() || name.contains('=') || name.contains('\0') ||
-            it.value().contains('\0'))
-            continue; // not representable in an environment block
-        envp.add(name + '=' + it.value());
-    }
+    if (!toCStrings(spec, argv, envp))
+        return false;
 
     // The waiter exists before the child does, so a child is never left without one.
     try {
@@ -273,6 +282,109 @@ void ChildProcess::terminate() {
 pid_t ChildProcess::pid() const {
     std::lock_guard lock(shared_->mutex);
     return shared_->pid;
+}
+
+int ChildProcess::openExitDescriptor() const {
+    // Held while the pid is used: the waiter reaps under the same lock, so the pid is still ours.
+    std::lock_guard lock(shared_->mutex);
+    if (shared_->pid == 0 || shared_->reaped)
+        return -1;
+#if defined(__linux__) && defined(SYS_pidfd_open)
+    return static_cast<int>(::syscall(SYS_pidfd_open, shared_->pid, 0));
+#else
+    return -1;
+#endif
+}
+
+namespace {
+
+// The highest descriptor number closed one by one where the system cannot close a range.
+constexpr int descriptorLimit = 65536;
+
+// The detached process's work. It runs in a child of a multithreaded process, so it makes only
+// async-signal-safe calls and allocates nothing: every array it reads was prepared before the fork.
+[[noreturn]] void runInOrder(int exitFd, char** const* argvs, char** const* envps, size_t count,
+                             int openMax) {
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    sigemptyset(&defaults.sa_mask);
+    for (int sig = 1; sig < NSIG; ++sig)
+        ::sigaction(sig, &defaults, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::setsid(); // no terminal's signals reach it
+
+    if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) {
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+    }
+    int first = 3; // descriptors from here up are closed
+    if (exitFd >= 0) {
+        if (exitFd != 3 && ::dup2(exitFd, 3) < 0)
+            ::_exit(1);
+        first = 4;
+    }
+#if defined(__linux__) && defined(SYS_close_range)
+    if (::syscall(SYS_close_range, first, ~0U, 0) != 0)
+#endif
+        for (int fd = first; fd < openMax; ++fd)
+            ::close(fd);
+
+    if (exitFd >= 0) {
+        pollfd ended{3, POLLIN, 0};
+        while (::poll(&ended, 1, -1) < 0 && errno == EINTR) {
+        }
+        ::close(3);
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execve(argvs[i][0], argvs[i], envps[i]);
+            ::_exit(127);
+        }
+        int status = 0;
+        while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    ::_exit(0);
+}
+
+} // namespace
+
+// The runner is a grandchild: its parent ends at once and is reaped here, so it is nobody's child
+// to wait for and is adopted by the system when this process ends.
+bool launchInOrderDetached(const std::vector<ProcessSpec>& specs, const ChildProcess* after) {
+    std::vector<CStrings> argvs(specs.size());
+    std::vector<CStrings> envps(specs.size());
+    std::vector<char**> argvPointers;
+    std::vector<char**> envPointers;
+    for (size_t i = 0; i < specs.size(); ++i) {
+        if (!toCStrings(specs[i], argvs[i], envps[i]))
+            continue;
+        argvPointers.push_back(argvs[i].data());
+        envPointers.push_back(envps[i].data());
+    }
+    const long openMax = ::sysconf(_SC_OPEN_MAX);
+    const int limit = openMax > 0 && openMax < descriptorLimit ? int(openMax) : descriptorLimit;
+    const int exitFd = after ? after->openExitDescriptor() : -1;
+
+    const pid_t middle = ::fork();
+    if (middle == 0) {
+        const pid_t runner = ::fork();
+        if (runner == 0)
+            runInOrder(exitFd, argvPointers.data(), envPointers.data(), argvPointers.size(), limit);
+        ::_exit(runner > 0 ? 0 : 1);
+    }
+    if (exitFd >= 0)
+        ::close(exitFd);
+    if (middle < 0)
+        return false;
+    int status = 0;
+    pid_t reaped = 0;
+    while ((reaped = ::waitpid(middle, &status, 0)) < 0 && errno == EINTR) {
+    }
+    return reaped == middle && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace quillnest

@@ -35,6 +35,20 @@ QString failedSummary(ToolCommand command, const Texts& t) {
     return {};
 }
 
+// The label of the button that runs the command again; empty for commands that offer none.
+QString againLabel(ToolCommand command, const Texts& t) {
+    switch (command) {
+    case ToolCommand::Sync:
+        return t(u"Sync again", u"Синхронизировать снова");
+    case ToolCommand::Check:
+        return t(u"Check again", u"Проверить снова");
+    case ToolCommand::AddProject:
+    case ToolCommand::Watch:
+        break;
+    }
+    return {};
+}
+
 // The tool's command line as the user would type it.
 QString commandLine(ToolCommand command) {
     switch (command) {
@@ -96,7 +110,8 @@ Notice notFound(const NoticeInputs& in, const Texts& t) {
               u"path into %2.",
               u"Искали в %1 и в каталогах PATH. Установите его туда или запишите полный путь к "
               u"нему в файл %2.")
-                .arg(places, pointer)};
+                .arg(places, pointer),
+            {}};
 }
 
 } // namespace
@@ -105,28 +120,33 @@ std::optional<Notice> failureNotice(const NoticeInputs& in) {
     const Texts t(in.ru);
     const bool bareName = !in.tool.contains(QLatin1Char('/'));
     const QString summary = failedSummary(in.command, t);
+    const QString again = againLabel(in.command, t);
     const QString line = commandLine(in.command);
     switch (in.outcome.kind) {
     case Outcome::Kind::NotStarted:
         if (bareName)
             return notFound(in, t);
         return Notice{summary,
-                      t(u"%1 could not be started.", u"Не удалось запустить %1.").arg(in.tool)};
+                      t(u"%1 could not be started.", u"Не удалось запустить %1.").arg(in.tool),
+                      again};
     case Outcome::Kind::Signalled:
-        return Notice{summary, t(u"%1 was ended by signal %2.", u"Команда %1 прервана сигналом %2.")
-                                   .arg(line, signalText(in.outcome.code))};
+        return Notice{summary,
+                      t(u"%1 was ended by signal %2.", u"Команда %1 прервана сигналом %2.")
+                          .arg(line, signalText(in.outcome.code)),
+                      again};
     case Outcome::Kind::Exited:
         if (in.outcome.code == commandNotFound && bareName)
             return notFound(in, t);
         if (in.outcome.code == 0 && in.command != ToolCommand::Watch)
             return std::nullopt;
         if (in.outcome.code == 0)
-            return Notice{summary,
-                          t(u"%1 ended by itself.", u"Команда %1 завершилась сама.").arg(line)};
+            return Notice{
+                summary, t(u"%1 ended by itself.", u"Команда %1 завершилась сама.").arg(line), {}};
         return Notice{summary,
                       t(u"%1 ended with exit status %2.", u"Команда %1 завершилась с кодом %2.")
                           .arg(line)
-                          .arg(in.outcome.code)};
+                          .arg(in.outcome.code),
+                      again};
     }
     return std::nullopt;
 }

@@ -16,6 +16,8 @@ enum class ToolCommand { Sync, Check, AddProject, Watch };
 struct Notice {
     QString summary; // one line
     QString body;    // plain text
+    // The label of a button that runs the command again; empty for none.
+    QString action;
     bool operator==(const Notice&) const = default;
 };
 
@@ -32,7 +34,8 @@ struct NoticeInputs {
 // that no such command exists, or a launch that failed for a path) is told with the places it
 // was looked for and how to point the utility at it; any other failure names the exit status or
 // the signal. A watch that ended by itself is told even with status 0, since it should run until
-// it is switched off; the caller asks only for such ends.
+// it is switched off; the caller asks only for such ends. A failed sync or check offers to run it
+// again, unless the tool was not found (it would not be found again).
 std::optional<Notice> failureNotice(const NoticeInputs& in);
 
 } // namespace quillnest
