@@ -580,18 +580,22 @@ void TestApp::watchMarkStaysOffWhenWatchCannotStart() {
 }
 
 // While a sync runs, a check or an add asked for is refused; a folder chosen in the chooser while
-// a sync started meanwhile runs is added after it. `busy` names a running command throughout.
+// a sync started meanwhile runs is added after it, also when the utility quits before then.
+// `busy` names a running command throughout.
 void TestApp::oneCommandAtATime_data() {
     QTest::addColumn<QString>("second");
     QTest::addColumn<bool>("waits");
-    QTest::newRow("check") << QStringLiteral("check") << false;
-    QTest::newRow("add project") << QStringLiteral("add") << false;
-    QTest::newRow("folder chosen meanwhile") << QStringLiteral("chosen") << true;
+    QTest::addColumn<bool>("quits");
+    QTest::newRow("check") << QStringLiteral("check") << false << false;
+    QTest::newRow("add project") << QStringLiteral("add") << false << false;
+    QTest::newRow("folder chosen meanwhile") << QStringLiteral("chosen") << true << false;
+    QTest::newRow("folder chosen meanwhile, then quit") << QStringLiteral("chosen") << true << true;
 }
 
 void TestApp::oneCommandAtATime() {
     QFETCH(QString, second);
     QFETCH(bool, waits);
+    QFETCH(bool, quits);
     App* app = makeApp();
     const QString release = dir_.filePath(QStringLiteral("release"));
     QFile::remove(release);
@@ -609,19 +613,32 @@ void TestApp::oneCommandAtATime() {
         QVERIFY(workspace_->messages.isEmpty());
     }
     QCOMPARE(AppProbe::busy(app), Busy::Sync);
-
-    QSignalSpy refreshed(app, &App::refreshed);
-    writeFile(release, "");
-    QVERIFY(refreshed.wait(10000)); // the sync's completion
-    QCOMPARE(AppProbe::busy(app), waits ? Busy::Sync : Busy::None);
-    writeFile(release + QStringLiteral(".init"), "");
-    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
     QStringList calls{QStringLiteral("sync\x1f--all\x1f-q\x1f"
                                      "en")};
     if (waits)
         calls << QStringLiteral("init\x1f") + folder +
                      QStringLiteral("\x1f--sync\x1f"
                                     "en");
+
+    if (quits) {
+        // The utility goes for good: no completion of its own runs any more. The addition is left
+        // to a process that outlives it, and starts only once the sync has ended.
+        writeFile(release + QStringLiteral(".init"), "");
+        QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 1, 10000);
+        app->applicationWillTerminate();
+        app_.reset();
+        QTest::qWait(300);
+        QCOMPARE(loggedCalls().size(), 1);
+        writeFile(release, "");
+        QTRY_COMPARE_WITH_TIMEOUT(loggedCalls(), calls, 10000);
+        return;
+    }
+    QSignalSpy refreshed(app, &App::refreshed);
+    writeFile(release, "");
+    QVERIFY(refreshed.wait(10000)); // the sync's completion
+    QCOMPARE(AppProbe::busy(app), waits ? Busy::Sync : Busy::None);
+    writeFile(release + QStringLiteral(".init"), "");
+    QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
     QCOMPARE(loggedCalls(), calls);
 }
 

@@ -24,16 +24,23 @@ class FakeNotificationServer : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
+    QStringList capabilities;
     QStringList summaries;
     QStringList bodies;
+    QList<QStringList> actions;
 
 public Q_SLOTS:
+    QStringList GetCapabilities() { return capabilities; }
     uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
-                const QStringList&, const QVariantMap&, int) {
+                const QStringList& offered, const QVariantMap&, int) {
         summaries.append(summary);
         bodies.append(body);
+        actions.append(offered);
         return uint(summaries.size());
     }
+
+Q_SIGNALS:
+    void ActionInvoked(uint id, const QString& key);
 };
 
 } // namespace
@@ -44,6 +51,8 @@ private Q_SLOTS:
     void initTestCase();
     void failuresAreTold_data();
     void failuresAreTold();
+    void markupAndActions_data();
+    void markupAndActions();
 
 private:
     PrivateBus bus_;
@@ -57,13 +66,18 @@ void TestNotifications::initTestCase() {
         QSKIP("no dbus-daemon to run a private session bus");
     QDBusConnection connection = QDBusConnection::connectToBus(address, QStringLiteral("server"));
     QVERIFY(connection.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server_,
-                                      QDBusConnection::ExportAllSlots));
+                                      QDBusConnection::ExportAllSlots |
+                                          QDBusConnection::ExportAllSignals));
     QVERIFY(connection.registerService(serverName));
     // A tool that exits 3 for check, by itself at once for watch, and 0 otherwise.
     writeFile(dir_.filePath(QStringLiteral("bin/quillnest")),
               "#!/bin/sh\ncase \"$1\" in check) exit 3 ;; esac\nexit 0\n");
     QFile::setPermissions(dir_.filePath(QStringLiteral("bin/quillnest")),
                           QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    // One that fails every command, in a folder whose name is markup, and logs each run beside it.
+    const QString failing = dir_.filePath(QStringLiteral("R&D <x>/failing"));
+    writeFile(failing, "#!/bin/sh\necho \"$1\" >> \"${0%/*}/log\"\nexit 3\n");
+    QFile::setPermissions(failing, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
 }
 
 void TestNotifications::failuresAreTold_data() {
@@ -136,6 +150,75 @@ void TestNotifications::failuresAreTold() {
                 QVERIFY(!item.checked);
         }
     }
+}
+
+// A body goes escaped only to a server that reads markup in it; the action only to one with
+// buttons, and the server invoking it for our notification runs the command once, for another one
+// nothing.
+void TestNotifications::markupAndActions_data() {
+    QTest::addColumn<QStringList>("capabilities");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("ru");
+    QTest::addColumn<bool>("runs"); // the tool runs and fails; otherwise it cannot be started
+    QTest::addColumn<QString>("bodyHas");
+    QTest::addColumn<QStringList>("actions");
+
+    const QString missing = QStringLiteral("R&D <x>/missing could not be started.");
+    QTest::newRow("plain text server") << QStringList{QStringLiteral("body")} << "sync" << false
+                                       << false << missing << QStringList();
+    QTest::newRow("body-markup server")
+        << QStringList{QStringLiteral("body"), QStringLiteral("body-markup")} << "sync" << false
+        << false << "R&amp;D &lt;x&gt;/missing could not be started." << QStringList();
+    QTest::newRow("actions, sync")
+        << QStringList{QStringLiteral("actions")} << "sync" << false << true
+        << "ended with exit status 3"
+        << QStringList{QStringLiteral("retry"), QStringLiteral("Sync again")};
+    QTest::newRow("actions, check, Russian")
+        << QStringList{QStringLiteral("actions")} << "check" << true << true << "с кодом 3"
+        << QStringList{QStringLiteral("retry"), QStringLiteral("Проверить снова")};
+}
+
+void TestNotifications::markupAndActions() {
+    QFETCH(QStringList, capabilities);
+    QFETCH(QString, command);
+    QFETCH(bool, ru);
+    QFETCH(bool, runs);
+    QFETCH(QString, bodyHas);
+    QFETCH(QStringList, actions);
+    server_.capabilities = capabilities;
+    server_.summaries.clear();
+    server_.bodies.clear();
+    server_.actions.clear();
+    const QString log = dir_.filePath(QStringLiteral("R&D <x>/log"));
+    QFile::remove(log);
+    const auto runsLogged = [&log] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+    };
+
+    AppSetup setup;
+    setup.stateDir = dir_.filePath(QStringLiteral("state"));
+    setup.ru = ru;
+    setup.workspace = std::make_unique<RecordingWorkspace>();
+    const QString tool =
+        dir_.filePath(runs ? QStringLiteral("R&D <x>/failing") : QStringLiteral("R&D <x>/missing"));
+    setup.locateTool = [tool] { return tool; };
+    App app(std::move(setup));
+    app.applicationDidFinishLaunching();
+    command == QLatin1String("sync") ? app.syncNow() : app.checkNow();
+
+    QTRY_COMPARE_WITH_TIMEOUT(server_.summaries.size(), 1, 10000);
+    QVERIFY2(server_.bodies.first().contains(bodyHas), qPrintable(server_.bodies.first()));
+    QCOMPARE(server_.actions.first(), actions);
+    if (actions.isEmpty())
+        return;
+    QCOMPARE(runsLogged(), 1);
+    Q_EMIT server_.ActionInvoked(7, QStringLiteral("retry")); // another client's notification
+    QTest::qWait(300);
+    QCOMPARE(runsLogged(), 1);
+    Q_EMIT server_.ActionInvoked(1, QStringLiteral("retry"));
+    QTRY_COMPARE_WITH_TIMEOUT(server_.summaries.size(), 2, 10000); // it failed again
+    QCOMPARE(runsLogged(), 2);
 }
 
 QTEST_MAIN(TestNotifications)
