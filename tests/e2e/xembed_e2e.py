@@ -1,76 +1,23 @@
 #!/usr/bin/env python3
-"""End-to-end tests of quillnest-bar in a real X11 system tray.
+"""End-to-end tests of quillnest-bar in a real X11 system tray: trayer, an XEmbed tray host.
 
-Every case starts its own X server (Xvfb) and an XEmbed tray host (trayer), runs the real utility
-against a temporary state directory and home, drives it like a user with xdotool (a click on the
-docked icon, the keyboard in the open menu), and judges what the screen shows: pixels of the status
-dot in screenshots taken with ImageMagick's `import`, and menu lines read back with tesseract.
+Every case starts its own X server (Xvfb) and trayer, runs the real utility against a temporary
+state directory and home, drives it like a user with xdotool (a click on the docked icon, the
+keyboard in the open menu), and judges what the screen shows: pixels of the status dot in
+screenshots taken with ImageMagick's `import`, and menu lines read back with tesseract.
 Screenshots and logs stay in the case's work directory for a human to look at.
-
-Usage: tray_e2e.py CASE --app PATH --tool PATH --workdir DIR
-CASE is one of: tray, show-menu, live-refresh, commands, quit-shortcut, terminate-signal.
-Exit status: 0 passed, 1 failed, 77 skipped (a program the test needs is not installed).
-
-Every process the case starts is ended on the way out, also on failure, on SIGTERM/SIGINT and on
-the case's own deadline. The test makes itself a child subreaper, so tool runs that outlive the
-utility are re-parented to it and can be waited for and, if need be, ended.
+The command line and the process hygiene are harness.py's.
 """
 
-import argparse
-import ctypes
-import json
 import os
 import re
-import shutil
 import signal
 import subprocess
 import sys
 import time
 
-SKIP = 77
-NEEDED = ("Xvfb", "trayer", "xdotool", "xwininfo", "import", "convert", "tesseract")
-
-# Apple's system colours, light and dark variants, as the dot is painted.
-COLOURS = {
-    "gray": [(142, 142, 147)],
-    "red": [(255, 59, 48), (255, 69, 58)],
-    "yellow": [(255, 204, 0), (255, 214, 10)],
-    "green": [(52, 199, 89), (48, 209, 88)],
-}
-
-libc = ctypes.CDLL(None, use_errno=True)
-PR_SET_PDEATHSIG = 1
-PR_SET_CHILD_SUBREAPER = 36
-
-
-class Failure(Exception):
-    pass
-
-
-class Deadline(Exception):
-    pass
-
-
-def log(*parts):
-    print(time.strftime("%H:%M:%S"), *parts, flush=True)
-
-
-def wait_until(what, condition, timeout, interval=0.2):
-    """Polls `condition` until it returns something true and returns that; fails after `timeout`
-    seconds, naming `what`."""
-    end = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > end:
-            raise Failure(f"timed out after {timeout:.0f} s waiting for {what}")
-        time.sleep(interval)
-
-
-def die_with_parent():
-    # Runs in the child between fork and exec: it gets SIGKILL should this script vanish.
-    libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
+import harness
+from harness import COLOURS, RECENT, Failure, alive, log, wait_invocation, wait_until
 
 
 def normalise(text):
@@ -79,206 +26,49 @@ def normalise(text):
     return text.strip(" |_-~'\"`\u2018\u2019\u201c\u201d.,:;!")
 
 
-# --------------------------------------------------------------------------------------------
-# /proc
+class TrayerWorld(harness.World):
+    """trayer on Xvfb; the utility finds no session bus and docks its icon through XEmbed."""
 
-
-def processes():
-    """Yields (pid, ppid, state, argv, environ) of every readable process."""
-    for name in os.listdir("/proc"):
-        if not name.isdigit():
-            continue
-        pid = int(name)
-        try:
-            with open(f"/proc/{pid}/stat", "rb") as f:
-                stat = f.read().decode(errors="replace")
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                argv = [a.decode(errors="replace") for a in f.read().split(b"\0")[:-1]]
-            try:
-                with open(f"/proc/{pid}/environ", "rb") as f:
-                    environ = f.read().split(b"\0")
-            except OSError:
-                environ = []
-        except OSError:
-            continue
-        # comm may hold spaces and parentheses: the fields follow the last ')'.
-        fields = stat[stat.rfind(")") + 2:].split()
-        yield pid, int(fields[1]), fields[0], argv, environ
-
-
-def alive(pid):
-    try:
-        with open(f"/proc/{pid}/stat", "rb") as f:
-            stat = f.read().decode(errors="replace")
-    except OSError:
-        return False
-    return stat[stat.rfind(")") + 2:].split()[0] not in ("Z", "X")
-
-
-# --------------------------------------------------------------------------------------------
-# The case's world: X server, tray, utility, temporary directories
-
-
-class World:
-    def __init__(self, args):
-        self.app_path = os.path.abspath(args.app)
-        self.tool_path = os.path.abspath(args.tool)
-        self.app_class = os.path.basename(self.app_path)
-        self.dir = os.path.abspath(args.workdir)
-        shutil.rmtree(self.dir, ignore_errors=True)
-        os.makedirs(self.dir)
-        self.home = self.mkdir("home")
-        self.state = self.mkdir("state dir")  # a space, so paths are never split on one
-        self.runtime = self.mkdir("runtime")
-        os.chmod(self.runtime, 0o700)
-        self.projects = self.mkdir("projects")
-        self.display = None
-        self.owned = []  # Popen objects, ended in reverse order
-        self.app = None
-        self.app_log = None
-        self.shots = 0
-        self.marker = b"QUILLNEST_HOME=" + self.state.encode()
-
-    def mkdir(self, name):
-        path = os.path.join(self.dir, name)
-        os.makedirs(path, exist_ok=True)
-        return path
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    # ---- processes
-
-    def spawn(self, argv, env=None, log_name=None, pass_fds=()):
-        """Starts a process that this case owns and ends; its output goes to `log_name`."""
-        with open(self.path(log_name or "other.log"), "ab") as out:
-            proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                                    stderr=subprocess.STDOUT, pass_fds=pass_fds,
-                                    preexec_fn=die_with_parent)
-        self.owned.append(proc)
-        return proc
-
-    def end(self, proc, grace=5):
-        if proc.poll() is None:
-            proc.send_signal(signal.SIGTERM)
-            try:
-                proc.wait(grace)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
-
-    def ours(self):
-        """Processes started on behalf of this case by anything else than this script: tool runs
-        carry the case's state directory in their environment."""
-        me = os.getpid()
-        return [(pid, ppid, state, argv) for pid, ppid, state, argv, environ in processes()
-                if pid != me and self.marker in environ
-                and not any(p.pid == pid for p in self.owned)]
-
-    def reap(self, pid):
-        """Collects a re-parented child that has ended; True when it is gone."""
-        try:
-            done, _ = os.waitpid(pid, os.WNOHANG)
-            return done == pid
-        except ChildProcessError:
-            return not alive(pid)
-
-    def cleanup(self):
-        if self.app is not None:
-            self.end(self.app)
-        for pid, _, _, argv in self.ours():
-            log("ending leftover process", pid, argv)
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-        for proc in reversed(self.owned):
-            self.end(proc)
-        for pid, _, _, _ in self.ours():
-            self.reap(pid)
-        # Anything else that was re-parented here and has ended.
-        while True:
-            try:
-                pid, _ = os.waitpid(-1, os.WNOHANG)
-            except ChildProcessError:
-                break
-            if pid == 0:
-                break
-
-    # ---- X
-
-    def xenv(self):
+    def session_env(self):
         env = dict(os.environ)
-        env["DISPLAY"] = self.display
+        if self.display:
+            env["DISPLAY"] = self.display
         env["XDG_RUNTIME_DIR"] = self.runtime
         return env
 
-    def x(self, *argv, check=True):
-        result = subprocess.run(list(argv), env=self.xenv(), stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=30)
-        if check and result.returncode != 0:
-            raise Failure(f"{argv[0]} failed ({result.returncode}): "
-                          f"{result.stderr.decode(errors='replace').strip()}")
-        return result.stdout.decode(errors="replace")
+    def app_env(self, extra=None):
+        env = self.session_env()
+        for name in list(env):
+            if name.startswith(("QUILLNEST_", "LC_", "QT_")) or name in (
+                    "LANGUAGE", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION"):
+                del env[name]
+        env.update({
+            "HOME": self.home,
+            "QUILLNEST_HOME": self.state,
+            "QT_QPA_PLATFORM": "xcb",
+            # No session bus: the icon goes through XEmbed, the protocol trayer speaks.
+            "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(self.runtime, "no-bus"),
+            "LANGUAGE": "en",
+            "LANG": "C.UTF-8",
+            "LC_ALL": "C.UTF-8",
+        })
+        env.update(extra or {})
+        return env
 
-    def start_x(self):
-        read_end, write_end = os.pipe()
-        # -displayfd: the server picks a free display itself and writes its number.
-        self.spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                    "-nolisten", "tcp", "-noreset"], log_name="xvfb.log", pass_fds=(write_end,))
-        os.close(write_end)
-        number = b""
-        with os.fdopen(read_end, "rb") as pipe:
-            while not number.endswith(b"\n"):
-                chunk = pipe.read(1)
-                if not chunk:
-                    raise Failure("Xvfb did not start; see xvfb.log")
-                number += chunk
-        self.display = ":" + number.decode().strip()
-        log("X server on", self.display)
-        wait_until("the X server", lambda: self.x("xwininfo", "-root", check=False), 20)
+    def tool(self, *args):
+        env = self.app_env()
+        env.pop("DISPLAY", None)
+        result = subprocess.run([self.tool_path, *args], env=env, capture_output=True, timeout=60)
+        if result.returncode != 0:
+            raise Failure(f"the stand-in tool failed: {args}: {result.stderr.decode()}")
 
+    def start_trayer(self):
+        self.start_xvfb()
         self.spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
                     "--height", "24", "--transparent", "false", "--SetDockType", "true",
-                    "--SetPartialStrut", "true", "--expand", "true"],
-                   env=self.xenv(), log_name="trayer.log")
+                    "--SetPartialStrut", "true", "--expand", "true"], log_name="trayer.log")
         wait_until("the tray panel", lambda: self.tree_windows(lambda w: w["name"] == "panel"),
                    20)
-
-    def windows(self, tree):
-        """Parses `xwininfo -root -tree` or `-children`: id, name, class, depth, size and absolute
-        position of each window."""
-        out = self.x("xwininfo", "-root", "-tree" if tree else "-children")
-        found = []
-        pattern = re.compile(
-            r'^(\s*)(0x[0-9a-f]+) (?:"(.*)"|\(has no name\)): \((.*)\)\s+'
-            r'(\d+)x(\d+)[+-]-?\d+[+-]-?\d+\s+\+?(-?\d+)\+?(-?\d+)\s*$')
-        for line in out.splitlines():
-            m = pattern.match(line)
-            if not m:
-                continue
-            found.append({"indent": len(m.group(1)), "id": m.group(2), "name": m.group(3) or "",
-                          "class": m.group(4), "w": int(m.group(5)), "h": int(m.group(6)),
-                          "x": int(m.group(7)), "y": int(m.group(8))})
-        return found
-
-    def tree_windows(self, keep):
-        return [w for w in self.windows(True) if keep(w)]
-
-    def info(self, wid):
-        """The window's current absolute geometry and whether it is viewable, or None."""
-        out = self.x("xwininfo", "-id", wid, check=False)
-        fields = dict(re.findall(r"^\s*([A-Za-z -]+):\s*(.*)$", out, re.M))
-        try:
-            return {"id": wid, "x": int(fields["Absolute upper-left X"]),
-                    "y": int(fields["Absolute upper-left Y"]), "w": int(fields["Width"]),
-                    "h": int(fields["Height"]), "viewable": fields["Map State"] == "IsViewable"}
-        except (KeyError, ValueError):
-            return None
-
-    def viewable(self, wid):
-        info = self.info(wid)
-        return bool(info and info["viewable"])
 
     def ours_class(self, w):
         return f'"{self.app_class}"' in w["class"]
@@ -302,65 +92,6 @@ class World:
                 if info and info["viewable"] and info["w"] >= 60 and info["h"] >= 40:
                     found.append(info)
         return found
-
-    def screenshot(self, label):
-        self.shots += 1
-        path = self.path(f"{self.shots:02d}-{label}.png")
-        self.x("import", "-window", "root", path)
-        return path
-
-    def pixels(self, shot, x, y, w, h):
-        raw = subprocess.run(["convert", shot, "-crop", f"{w}x{h}+{x}+{y}", "+repage",
-                              "-depth", "8", "rgb:-"], capture_output=True, check=True).stdout
-        if len(raw) != w * h * 3:
-            raise Failure(f"unexpected crop size from {shot}")
-        return [[tuple(raw[(r * w + c) * 3:(r * w + c) * 3 + 3]) for c in range(w)]
-                for r in range(h)]
-
-    # ---- the utility
-
-    def app_env(self, extra=None):
-        env = self.xenv()
-        for name in list(env):
-            if name.startswith(("QUILLNEST_", "LC_", "QT_")) or name in (
-                    "LANGUAGE", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION"):
-                del env[name]
-        env.update({
-            "HOME": self.home,
-            "QUILLNEST_HOME": self.state,
-            "QT_QPA_PLATFORM": "xcb",
-            # No session bus: the icon goes through XEmbed, the protocol trayer speaks.
-            "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(self.runtime, "no-bus"),
-            "LANGUAGE": "en",
-            "LANG": "C.UTF-8",
-            "LC_ALL": "C.UTF-8",
-        })
-        env.update(extra or {})
-        return env
-
-    def start_app(self, extra=None):
-        self.app_log = f"app-{len(self.owned)}.log"
-        self.app = self.spawn([self.app_path], env=self.app_env(extra), log_name=self.app_log)
-        log("started", self.app_class, "pid", self.app.pid)
-        return self.app
-
-    def app_output(self):
-        try:
-            with open(self.path(self.app_log), "rb") as f:
-                return f.read().decode(errors="replace")
-        except (OSError, TypeError):
-            return ""
-
-    def check_app_running(self):
-        if self.app.poll() is not None:
-            raise Failure(f"the utility ended with status {self.app.returncode}:\n"
-                          + self.app_output())
-
-    def stop_app(self):
-        self.end(self.app)
-        self.owned.remove(self.app)
-        self.app = None
-
     def wait_icon(self, timeout=30):
         def docked():
             self.check_app_running()
@@ -531,42 +262,16 @@ class World:
         px = self.pixels(shot, menu["x"] + 4, menu["y"] + top, 20, bottom - top)
         return sum(1 for row in px for p in row if sum(p) < 200) >= 4
 
-    # ---- state and tool
-
-    def write_state(self, projects):
-        """Replaces state.json atomically, as the tool does."""
-        path = os.path.join(self.state, "state.json")
-        tmp = path + ".tmp"
-        with open(tmp, "w", encoding="utf-8") as f:
-            json.dump({"version": 1, "projects": projects}, f, indent=2)
-        os.replace(tmp, path)
-
-    def read_state(self):
-        with open(os.path.join(self.state, "state.json"), encoding="utf-8") as f:
-            return json.load(f)
-
-    def project(self, name, rules=None):
-        path = os.path.join(self.projects, name)
-        os.makedirs(os.path.join(path, ".quillnest", "rules"), exist_ok=True)
-        for file, text in (rules or {}).items():
-            with open(os.path.join(path, ".quillnest", "rules", file), "w") as f:
-                f.write(text)
-        return path
-
-    def tool(self, *args):
-        env = self.app_env()
-        del env["DISPLAY"]
-        result = subprocess.run([self.tool_path, *args], env=env, capture_output=True, timeout=60)
-        if result.returncode != 0:
-            raise Failure(f"the stand-in tool failed: {args}: {result.stderr.decode()}")
 
 
 # --------------------------------------------------------------------------------------------
 # The cases
 
-RECENT = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(time.time() - 3 * 3600))
+CASES = harness.Cases(TrayerWorld, deadline=200, needed=(
+    "Xvfb", "trayer", "xdotool", "xwininfo", "import", "convert", "tesseract"))
 
 
+@CASES.case
 def case_tray(world):
     """The red dot in the tray, a left click opening the menu, its first lines."""
     alpha = world.project("alpha")
@@ -576,7 +281,7 @@ def case_tray(world):
         beta: {"secrets": 1, "synced": RECENT},
         os.path.join(world.projects, "gone"): {"secrets": 5, "synced": RECENT},
     })
-    world.start_x()
+    world.start_trayer()
     world.start_app()
     world.wait_dot("red", 30)
 
@@ -594,9 +299,10 @@ def case_tray(world):
     world.check_app_running()
 
 
+@CASES.case
 def case_show_menu(world):
     """QUILLNEST_SHOW_MENU=1 opens the menu by itself; any other value does not."""
-    world.start_x()
+    world.start_trayer()
 
     world.start_app({"QUILLNEST_SHOW_MENU": "true"})
     world.wait_dot("gray", 30)
@@ -623,11 +329,12 @@ def case_show_menu(world):
     world.check_app_running()
 
 
+@CASES.case
 def case_live_refresh(world):
     """A state file changed behind the utility's back shows within one timer period."""
     alpha = world.project("alpha")
     world.write_state({alpha: {"secrets": 1, "synced": RECENT}})
-    world.start_x()
+    world.start_trayer()
     world.start_app()
     world.wait_dot("red", 30)
 
@@ -643,43 +350,6 @@ def case_live_refresh(world):
     world.wait_menu_closed()
 
 
-def wait_invocation(world, logfile, args, timeout=20):
-    def logged():
-        try:
-            with open(logfile, encoding="utf-8") as f:
-                return any(json.loads(line) == args for line in f if line.strip())
-        except OSError:
-            return False
-    wait_until(f"the tool to be run with {args}", logged, timeout)
-
-
-def runs_of(world, command):
-    """Live tool processes of this case running `command`: [(pid, ppid)]. The utility names the
-    tool by a path of its own (through ../share), so paths are compared resolved."""
-    tool = os.path.realpath(world.tool_path)
-    found = []
-    for pid, ppid, state, argv in world.ours():
-        if state in ("Z", "X"):
-            continue
-        for i, arg in enumerate(argv[:2]):
-            if os.path.realpath(arg) == tool and argv[i + 1:i + 2] == [command]:
-                found.append((pid, ppid))
-                break
-    return found
-
-
-def wait_app_end(world, what, timeout=20):
-    try:
-        status = world.app.wait(timeout)
-    except subprocess.TimeoutExpired:
-        raise Failure(f"{what} did not end the utility within {timeout} s")
-    world.owned.remove(world.app)
-    world.app = None
-    log("utility ended with status", status)
-    if status != 0:
-        raise Failure(f"the utility ended with status {status}")
-
-
 def quit_from_menu(world):
     """Opens the menu, goes up to its last item, checks that it is "Quit" and picks it."""
     menu = world.open_menu()
@@ -687,9 +357,10 @@ def quit_from_menu(world):
     # Up from no highlighted row wraps round to the last one.
     world.expect_rows(menu, {10: "Quit Ctrl+Q"}, "quit-highlighted", highlight=10)
     world.key("Return")
-    wait_app_end(world, "\"Quit\"")
+    world.wait_app_end("\"Quit\"")
 
 
+@CASES.case
 def case_commands(world):
     """Sync now from the menu, watching on, and Quit: the watch process is told to end, a sync in
     progress is left to finish."""
@@ -705,7 +376,7 @@ def case_commands(world):
     del entry["synced"]
     world.write_state(state["projects"])
 
-    world.start_x()
+    world.start_trayer()
     # Every tool run takes a few seconds, so a run in progress can be seen and quit upon.
     world.start_app({"QUILLNEST_STANDIN_DELAY_MS": "10000", "QUILLNEST_STANDIN_LOG": tool_log})
     world.wait_dot("gray", 30)
@@ -717,8 +388,8 @@ def case_commands(world):
     world.expect_rows(menu, {4: re.compile(r"^Sync now\b")}, "sync-highlighted", highlight=4)
     world.key("Return")
     world.wait_menu_closed()
-    wait_invocation(world, tool_log, ["sync", "--all", "-q"])
-    sync = wait_until("the sync process", lambda: runs_of(world, "sync"), 10)
+    wait_invocation(tool_log, ["sync", "--all", "-q"])
+    sync = wait_until("the sync process", lambda: world.runs_of("sync"), 10)
     if sync[0][1] != world.app.pid:
         raise Failure(f"the sync process {sync} is not a child of the utility {world.app.pid}")
 
@@ -728,7 +399,7 @@ def case_commands(world):
     # "Syncing…" and "Check rules" are unavailable, so Down skips them.
     world.key("Down")
     world.expect_rows(menu, {6: re.compile(r"Watch for changes$")}, "syncing-down", highlight=6)
-    still = runs_of(world, "sync")
+    still = world.runs_of("sync")
     world.key("Escape")
     world.wait_menu_closed()
     if not still:
@@ -754,8 +425,8 @@ def case_commands(world):
                       highlight=6)
     world.key("Return")
     world.wait_menu_closed()
-    wait_invocation(world, tool_log, ["watch", "--all"])
-    watch = wait_until("the watch process", lambda: runs_of(world, "watch"), 10)
+    wait_invocation(tool_log, ["watch", "--all"])
+    watch = wait_until("the watch process", lambda: world.runs_of("watch"), 10)
     watch_pid = watch[0][0]
     if watch[0][1] != world.app.pid:
         raise Failure(f"the watch process {watch} is not a child of the utility")
@@ -768,7 +439,7 @@ def case_commands(world):
         raise Failure(f"\"Watch for changes\" shows no check mark while watching (see {shot})")
     world.key("Down", "Return")
     world.wait_menu_closed()
-    sync = wait_until("the second sync process", lambda: runs_of(world, "sync"), 10)
+    sync = wait_until("the second sync process", lambda: world.runs_of("sync"), 10)
     sync_pid = sync[0][0]
     before = os.stat(os.path.join(world.state, "state.json")).st_mtime_ns
     quit_from_menu(world)
@@ -791,8 +462,8 @@ def case_commands(world):
     if code != "gone" and not (os.WIFEXITED(code) and os.WEXITSTATUS(code) == 0):
         raise Failure(f"the watch process ended with wait status {code}, not by its SIGTERM "
                       "handling")
-    if runs_of(world, "watch"):
-        raise Failure(f"a watch process is left: {runs_of(world, 'watch')}")
+    if world.runs_of("watch"):
+        raise Failure(f"a watch process is left: {world.runs_of('watch')}")
 
     # The sync finishes after the utility has gone and writes the state file.
     def sync_done():
@@ -812,23 +483,25 @@ def case_commands(world):
         raise Failure(f"processes left: {world.ours()}")
 
 
+@CASES.case
 def case_quit_shortcut(world):
     """Ctrl+Q, the shortcut the menu shows beside "Quit", ends the utility while the menu is
     open."""
-    world.start_x()
+    world.start_trayer()
     world.start_app()
     world.wait_dot("gray", 30)
     world.open_menu()
     world.key("ctrl+q")
-    wait_app_end(world, "Ctrl+Q in the open menu", timeout=10)
+    world.wait_app_end("Ctrl+Q in the open menu", timeout=10)
 
 
+@CASES.case
 def case_terminate_signal(world):
     """SIGTERM, as a session ending sends it, ends the utility as "Quit" does: the watch process
     is told to end too."""
     alpha = world.project("alpha")
     world.tool("init", alpha, "--sync")
-    world.start_x()
+    world.start_trayer()
     world.start_app()
     world.wait_dot("green", 30)
     menu = world.open_menu()
@@ -837,84 +510,11 @@ def case_terminate_signal(world):
                       highlight=6)
     world.key("Return")
     world.wait_menu_closed()
-    watch_pid = wait_until("the watch process", lambda: runs_of(world, "watch"), 10)[0][0]
+    watch_pid = wait_until("the watch process", lambda: world.runs_of("watch"), 10)[0][0]
     world.app.send_signal(signal.SIGTERM)
-    wait_app_end(world, "SIGTERM", timeout=10)
+    world.wait_app_end("SIGTERM", timeout=10)
     wait_until("the watch process to end", lambda: world.reap(watch_pid), 10)
 
 
-CASES = {
-    "tray": case_tray,
-    "show-menu": case_show_menu,
-    "live-refresh": case_live_refresh,
-    "commands": case_commands,
-    "quit-shortcut": case_quit_shortcut,
-    "terminate-signal": case_terminate_signal,
-}
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("case", choices=sorted(CASES))
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--workdir", required=True)
-    parser.add_argument("--deadline", type=float, default=150,
-                        help="seconds after which the case gives up and cleans up")
-    args = parser.parse_args()
-
-    missing = [p for p in NEEDED if not shutil.which(p)]
-    if missing:
-        print("skipped: not installed:", " ".join(missing), "(scripts/install-deps.sh)")
-        return SKIP
-    for path in (args.app, args.tool):
-        if not os.access(path, os.X_OK):
-            print("missing executable:", path)
-            return 1
-
-    return run_case(args, CASES, World)
-
-
-def run_case(args, cases, make_world, failures=()):
-    """Runs cases[args.case] in make_world(args) under the case's deadline, as a child subreaper,
-    and reports it; every process of the world is ended on the way out. Returns the exit status:
-    0 passed, 1 failed (Failure, Deadline or one of `failures`)."""
-    libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
-
-    def on_signal(signum, _frame):
-        raise Deadline(f"stopped by signal {signum}")
-
-    def on_alarm(_signum, _frame):
-        raise Deadline(f"the case ran past its deadline of {args.deadline:.0f} s")
-    signal.signal(signal.SIGTERM, on_signal)
-    signal.signal(signal.SIGINT, on_signal)
-    signal.signal(signal.SIGALRM, on_alarm)
-    signal.setitimer(signal.ITIMER_REAL, args.deadline)
-
-    started = time.monotonic()
-    world = make_world(args)
-    try:
-        cases[args.case](world)
-        print(f"PASS {args.case} in {time.monotonic() - started:.0f} s "
-              f"(screenshots in {getattr(world, 'asked_workdir', world.dir)})")
-        return 0
-    except (Failure, Deadline, *failures) as e:
-        print(f"FAIL {args.case} after {time.monotonic() - started:.0f} s: {e}")
-        try:
-            if world.display or getattr(world, "wayland", None):
-                world.screenshot("failure")
-        except Exception:
-            pass
-        out = world.app_output()
-        if out:
-            print("--- utility output ---\n" + out)
-        return 1
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGTERM, signal.SIG_IGN)
-        signal.signal(signal.SIGINT, signal.SIG_IGN)
-        world.cleanup()
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(CASES.main(__doc__))

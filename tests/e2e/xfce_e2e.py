@@ -1,0 +1,223 @@
+#!/usr/bin/env python3
+"""End-to-end tests of quillnest-bar as a StatusNotifierItem in xfce4-panel on X11.
+
+Xvfb, a private session bus and xfce4-panel with one panel holding the status tray plugin, which is
+the StatusNotifierWatcher and the host at once: it draws the icon from the item's IconPixmap and
+shows the item's dbusmenu tree as its own GTK menu. The cases look at the item over D-Bus as a host
+does, send the events a host sends, click the icon, and judge the screen from screenshots
+(ImageMagick's `import`). Screenshots and logs stay in the case's work directory.
+The command line and the process hygiene are harness.py's: every process of the case, also those
+that the bus and the panel start by themselves (xfconfd, the panel's plugin process), is ended on
+the way out.
+"""
+
+import os
+import re
+import subprocess
+import sys
+import time
+
+import sni
+from harness import RECENT, Failure, Cases, log, wait_until
+from sni import (DARK, LIGHT, check_glyph, check_item, is_selectable, make_projects, wait_entry,
+                 wait_synced)
+
+# One panel along the top edge holding the status tray plugin, drawn in a solid colour
+# (background-style 1). The plugin hosts StatusNotifierItems and owns the watcher's name itself.
+PANEL_XML = """<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="size" type="uint" value="32"/>
+      <property name="background-style" type="uint" value="1"/>
+      <property name="background-rgba" type="array">
+{rgba}
+      </property>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray">
+      <property name="icon-size" type="int" value="22"/>
+      <property name="hide-new-items" type="bool" value="false"/>
+      <property name="menu-is-primary" type="bool" value="false"/>
+    </property>
+  </property>
+</channel>
+"""
+
+
+class XfceWorld(sni.SniWorld):
+    panel = None  # the panel window's geometry, once it is shown
+
+    def start_xfce(self, background):
+        """xfce4-panel on Xvfb, its panel drawn in `background`."""
+        self.start_xvfb()
+        channel = os.path.join(self.home, ".config", "xfce4", "xfconf", "xfce-perchannel-xml")
+        os.makedirs(channel, exist_ok=True)
+        rgba = "\n".join(f'        <value type="double" value="{c / 255:.6f}"/>'
+                         for c in (*background, 255))
+        with open(os.path.join(channel, "xfce4-panel.xml"), "w") as f:
+            f.write(PANEL_XML.format(rgba=rgba))
+        self.background = background
+        # xfconfd is started by the bus, so it reads the configuration of the bus's HOME.
+        self.start_bus()
+        # Without --disable-wm-check the panel first waits for a window manager that never comes.
+        self.spawn(["xfce4-panel", "--disable-wm-check"], log_name="xfce4-panel.log")
+        self.panel = wait_until("the panel", self.panel_window, 30)
+        self.wait_watcher()
+        log("panel at", self.panel["x"], self.panel["y"], f'{self.panel["w"]}x{self.panel["h"]}')
+
+    def panel_window(self):
+        for w in self.tree_windows(lambda w: '"Xfce4-panel"' in w["class"] and w["w"] >= 200):
+            info = self.info(w["id"])
+            if info and info["viewable"]:
+                return info
+        return None
+
+    def host_menus(self):
+        """The panel's open menus and submenus: viewable top-level windows of the panel's
+        processes."""
+        found = []
+        for w in self.windows(False):
+            if f'"{self.app_class}"' in w["class"] or w["id"] == self.panel["id"]:
+                continue
+            info = self.info(w["id"])
+            if info and info["viewable"] and info["w"] >= 60 and info["h"] >= 40:
+                found.append(info)
+        return found
+
+    def host_menu(self):
+        """The panel's open menu, or None."""
+        return next(iter(self.host_menus()), None)
+
+    def read_menu(self, menu, label):
+        """Waits until tesseract reads "Sync now" in the open menu (it is drawn a moment after
+        it is mapped); returns the screenshot and the text."""
+        seen = {}
+
+        def reads():
+            shot = self.screenshot(label)
+            crop = self.path("ocr.png")
+            subprocess.run(["convert", shot, "-crop",
+                            f'{menu["w"]}x{menu["h"]}+{menu["x"]}+{menu["y"]}', "+repage",
+                            "-colorspace", "Gray", "-resize", "300%", crop], check=True)
+            out = subprocess.run(["tesseract", crop, "-", "--psm", "6"], capture_output=True,
+                                 check=True).stdout.decode(errors="replace")
+            os.remove(crop)
+            seen["last"] = (shot, re.sub(r"\s+", " ", out))
+            if "Sync now" in seen["last"][1]:
+                return seen["last"]
+            os.remove(shot)
+            self.shots -= 1
+            return None
+        try:
+            return wait_until("the panel's menu to read \"Sync now\"", reads, 8)
+        except Failure as e:
+            shot = self.screenshot(label)
+            raise Failure(f"{e}; it read: {seen.get('last', (None, ''))[1]!r} (see {shot})")
+
+    # ---- Wayland
+
+    def bar_area(self):
+        return self.panel
+
+
+# --------------------------------------------------------------------------------------------
+# The cases
+
+CASES = Cases(XfceWorld, deadline=120, needs_dbus=True, failures=sni.FAILURES, needed=(
+    "Xvfb", "xfce4-panel", "dbus-daemon", "xdotool", "xwininfo", "import", "convert",
+    "tesseract"))
+
+
+@CASES.case
+def case_xfce_item(world):
+    """The item registers with the panel's watcher, with the right properties and titles, and
+    the panel shows its icon."""
+    make_projects(world)
+    world.start_xfce(DARK)
+    world.start_app()
+    item = world.wait_item()
+    world.wait_shown("green")
+    check_item(item)
+
+
+@CASES.case
+def case_xfce_menu_sync(world):
+    """A right click on the icon opens the panel's own menu; "Sync now" picked there runs the
+    tool."""
+    paths = make_projects(world, synced=False)
+    tool_log = world.path("tool-invocations.jsonl")
+    world.start_xfce(DARK)
+    world.start_app({"QUILLNEST_STANDIN_LOG": tool_log})
+    item = world.wait_item()
+    _, box, _ = world.wait_shown("gray")
+
+    layout, entry, siblings = wait_entry(item, "Sync now")
+    if siblings is not layout["children"]:
+        raise Failure("\"Sync now\" is not in the top level of the menu")
+    # A GTK menu's first Down lands on its first item that can be picked.
+    downs = [e for e in layout["children"] if is_selectable(e)].index(entry) + 1
+
+    world.x("xdotool", "mousemove", str(box["x"] + box["w"] // 2),
+            str(box["y"] + box["h"] // 2), "click", "3")
+    menu = wait_until("the panel's menu to open", world.host_menu, 15)
+    shot, text = world.read_menu(menu, "panel-menu")
+    log(f"panel menu at {menu['x']},{menu['y']} {menu['w']}x{menu['h']} reads:", text,
+        f"({os.path.basename(shot)})")
+    world.x("xdotool", "key", "--delay", "120", *["Down"] * downs)
+    world.screenshot("sync-highlighted")
+    world.x("xdotool", "key", "Return")
+    wait_until("the panel's menu to close", lambda: not world.host_menu(), 10)
+    wait_synced(world, tool_log, paths)
+    world.wait_shown("green")
+
+
+def glyph_case(background, label):
+    def case(world):
+        make_projects(world)
+        world.start_xfce(background)
+        world.start_app()
+        world.wait_item()
+        shot, box, glyph = world.wait_shown("green")
+        check_glyph(world, shot, box, glyph, label)
+    case.__doc__ = f"The glyph reads on a {label} panel: contrast of at least 3:1."
+    return CASES.case(case, name=f"xfce-glyph-{label}")
+
+
+glyph_case(DARK, "dark")
+glyph_case(LIGHT, "light")
+
+
+@CASES.case(deadline=200)
+def case_xfce_opened_never_closed(world):
+    """A host that says the menu opened and never says it closed does not freeze the icon: a
+    new state still shows, in the item's IconPixmap and in the panel."""
+    paths = make_projects(world)
+    world.start_xfce(DARK)
+    world.start_app()
+    item = world.wait_item()
+    wait_until("a green dot in IconPixmap", lambda: item.pixmap_dot() == "green", 30)
+    world.wait_shown("green")
+
+    item.event(0, "opened")
+    world.write_state({p: {"secrets": 1, "synced": RECENT} for p in paths})
+    changed = time.monotonic()
+    log("menu marked open; state.json now red")
+    wait_until("a red dot in IconPixmap while the menu counts as open",
+               lambda: item.pixmap_dot() == "red", 75, interval=0.5)
+    log(f"IconPixmap red {time.monotonic() - changed:.0f} s after the state changed")
+    world.wait_shown("red", 15)
+
+
+
+if __name__ == "__main__":
+    sys.exit(CASES.main(__doc__))
