@@ -29,38 +29,10 @@ def normalise(text):
 class TrayerWorld(harness.World):
     """trayer on Xvfb; the utility finds no session bus and docks its icon through XEmbed."""
 
-    def session_env(self):
-        env = dict(os.environ)
-        if self.display:
-            env["DISPLAY"] = self.display
-        env["XDG_RUNTIME_DIR"] = self.runtime
-        return env
-
-    def app_env(self, extra=None):
-        env = self.session_env()
-        for name in list(env):
-            if name.startswith(("QUILLNEST_", "LC_", "QT_")) or name in (
-                    "LANGUAGE", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION"):
-                del env[name]
-        env.update({
-            "HOME": self.home,
-            "QUILLNEST_HOME": self.state,
-            "QT_QPA_PLATFORM": "xcb",
-            # No session bus: the icon goes through XEmbed, the protocol trayer speaks.
-            "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(self.runtime, "no-bus"),
-            "LANGUAGE": "en",
-            "LANG": "C.UTF-8",
-            "LC_ALL": "C.UTF-8",
-        })
-        env.update(extra or {})
-        return env
-
-    def tool(self, *args):
-        env = self.app_env()
-        env.pop("DISPLAY", None)
-        result = subprocess.run([self.tool_path, *args], env=env, capture_output=True, timeout=60)
-        if result.returncode != 0:
-            raise Failure(f"the stand-in tool failed: {args}: {result.stderr.decode()}")
+    def __init__(self, args):
+        super().__init__(args)
+        # No session bus: the icon goes through XEmbed, the protocol trayer speaks.
+        self.bus_address = "unix:path=" + os.path.join(self.runtime, "no-bus")
 
     def start_trayer(self):
         self.start_xvfb()
