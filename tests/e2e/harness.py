@@ -1,14 +1,13 @@
-"""What every end-to-end case of quillnest-bar runs in: the case's world and its command line.
+"""The world every end-to-end case of quillnest-bar runs in, and the cases' command line.
 
-A world is one case's processes, display, session bus and temporary folders (home, state folder,
-projects, runtime). Every process the case starts is ended on the way out, also on failure, on
-SIGTERM/SIGINT and on the case's own deadline. The test makes itself a child subreaper, so tool runs
-that outlive the utility are re-parented to it and can be waited for and, if need be, ended; every
-process of the case, also those that a bus or a host starts by itself, carries the case's state
-folder in its environment (QUILLNEST_HOME), by which World.ours finds the ones left over.
+A world is one case's folders (home, state folder, projects, runtime) and processes (display, bus,
+host, utility), every one of them ended on the way out, also on failure, on SIGTERM/SIGINT and on
+the case's deadline. The test is a child subreaper, so tool runs that outlive the utility come back
+to it; whatever the case starts, also through a bus or a host, carries the case's state folder in
+its environment, by which World.ours finds what is left over.
 
-A module of cases registers each case with Cases.case and ends in `sys.exit(CASES.main(__doc__))`:
-  MODULE --list                                           the case names and deadlines, one a line
+A module of cases registers each one with Cases.case and ends in `sys.exit(CASES.main(__doc__))`:
+  MODULE --list    the case names and deadlines in seconds, one case a line
   MODULE CASE --app PATH --tool PATH --workdir DIR [--deadline N]
 Exit status: 0 passed, 1 failed, 77 skipped (a program or module the case needs is missing).
 """
@@ -42,6 +41,20 @@ COLOURS = {
     "yellow": [(255, 204, 0), (255, 214, 10)],
     "green": [(52, 199, 89), (48, 209, 88)],
 }
+
+
+def near(p, q, tolerance):
+    return max(abs(a - b) for a, b in zip(p, q)) <= tolerance
+
+
+def status_colour(p):
+    """The name of the status colour `p` is (in either variant), or None."""
+    for name, refs in COLOURS.items():
+        if any(near(p, ref, 24) for ref in refs):
+            return name
+    return None
+
+
 RECENT = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(time.time() - 3 * 3600))
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -439,6 +452,28 @@ class World:
         self.x("import", "-window", "root", path)
         return path
 
+    def drop(self, shot):
+        """Removes a screenshot that showed nothing of use, and gives its number back."""
+        os.remove(shot)
+        self.shots -= 1
+
+    def ocr(self, shot, box, psm, *adjust):
+        """The text tesseract reads in a box of a screenshot, greyed, changed by the ImageMagick
+        options `adjust` and scaled up three times; `psm` is tesseract's page segmentation mode."""
+        crop = self.path("ocr.png")
+        subprocess.run(["convert", shot, "-crop", f'{box["w"]}x{box["h"]}+{box["x"]}+{box["y"]}',
+                        "+repage", "-colorspace", "Gray", *adjust, "-resize", "300%", crop],
+                       check=True)
+        out = subprocess.run(["tesseract", crop, "-", "--psm", str(psm)], capture_output=True,
+                             check=True).stdout.decode(errors="replace")
+        os.remove(crop)
+        return out
+
+    def click(self, box, button):
+        """Clicks the middle of a box on the X screen."""
+        self.x("xdotool", "mousemove", str(box["x"] + box["w"] // 2),
+               str(box["y"] + box["h"] // 2), "click", str(button))
+
     def pixels(self, shot, x, y, w, h):
         """A box of a screenshot as rows of (R, G, B)."""
         raw = subprocess.run(["convert", shot, "-crop", f"{w}x{h}+{x}+{y}", "+repage",
@@ -548,6 +583,19 @@ def wait_invocation(logfile, args, timeout=20):
     wait_until(f"the tool to be run with {args}", logged, timeout)
 
 
+def wait_ended(pid, what, timeout):
+    """Waits for a re-parented child to end. Returns whether it ended with status 0 (or was
+    collected elsewhere), and its wait status ("gone" when collected elsewhere)."""
+    def ended():
+        try:
+            done, code = os.waitpid(pid, os.WNOHANG)
+        except ChildProcessError:
+            return ("gone",) if not alive(pid) else None
+        return (code,) if done == pid else None
+    code = wait_until(what, ended, timeout)[0]
+    return code == "gone" or (os.WIFEXITED(code) and os.WEXITSTATUS(code) == 0), code
+
+
 # --------------------------------------------------------------------------------------------
 # The command line and the runner
 
@@ -579,9 +627,8 @@ class Cases:
         parser.add_argument("case", nargs="?", choices=sorted(self.cases))
         parser.add_argument("--list", action="store_true",
                             help="print the case names and deadlines, one case a line")
-        parser.add_argument("--app")
-        parser.add_argument("--tool")
-        parser.add_argument("--workdir")
+        for option in ("--app", "--tool", "--workdir"):
+            parser.add_argument(option)
         parser.add_argument("--deadline", type=float,
                             help="seconds after which the case gives up and cleans up "
                                  "(default: the case's own)")

@@ -89,8 +89,7 @@ def xfce(world, out):
     _, icon, _ = world.wait_shown("red")
     layout, entry, _ = sni.wait_entry(item, "Open master file")
     downs = [e for e in layout["children"] if sni.is_selectable(e)].index(entry) + 1
-    world.x("xdotool", "mousemove", str(icon["x"] + icon["w"] // 2),
-            str(icon["y"] + icon["h"] // 2), "click", "3")
+    world.click(icon, 3)
     menu = wait_until("the panel's menu to open", world.host_menu, 15)
     world.read_menu(menu, "panel-menu")
     world.x("xdotool", "key", "--delay", "120", *["Down"] * downs, "Right")

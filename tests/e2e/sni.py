@@ -11,7 +11,7 @@ import subprocess
 import time
 
 import harness
-from harness import COLOURS, Failure, dbus, log, wait_invocation, wait_until
+from harness import Failure, dbus, log, near, status_colour, wait_invocation, wait_until
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 ITEM = "org.kde.StatusNotifierItem"
@@ -42,18 +42,6 @@ def contrast(a, b):
     """WCAG 2 contrast ratio of two sRGB colours."""
     la, lb = sorted((luminance(a), luminance(b)), reverse=True)
     return (la + 0.05) / (lb + 0.05)
-
-
-def near(p, q, tolerance):
-    return max(abs(a - b) for a, b in zip(p, q)) <= tolerance
-
-
-def status_colour(p):
-    """The name of the status colour `p` is (in either variant), or None."""
-    for name, refs in COLOURS.items():
-        if any(near(p, ref, 24) for ref in refs):
-            return name
-    return None
 
 
 def hex_colour(rgb):
@@ -197,9 +185,7 @@ class SniWorld(harness.World):
     (then wait_watcher), sets self.background to the colour its panel is drawn in and says where
     the panel is (bar_area)."""
 
-    def __init__(self, args):
-        super().__init__(args)
-        self.background = None
+    background = None  # (R, G, B) the panel is drawn in
 
     def bar_area(self):
         """The panel or bar that holds the tray: absolute x, y, w, h."""
@@ -289,8 +275,7 @@ class SniWorld(harness.World):
                 seen["last"] = f"an icon at {box} with a {dot} dot ({size} pixels)"
                 if dot == colour:
                     return shot, box, glyph
-            os.remove(shot)
-            self.shots -= 1
+            self.drop(shot)
             return None
         try:
             shot, box, glyph = wait_until(f"the host to show the icon with a {colour} dot",

@@ -2,10 +2,9 @@
 """End-to-end tests of quillnest-bar as a StatusNotifierItem in waybar's tray in sway headless.
 
 Sway, a private session bus and waybar on a dark bar, all run as an unprivileged user when the test
-is root (sway refuses root), and the utility as a native Wayland client. The cases look at the item
-over D-Bus as a host does, send the events a host sends, and judge the screen from screenshots
-(`grim`). Screenshots and logs stay in the case's work directory.
-The command line and the process hygiene are harness.py's.
+is root (sway refuses root), and the utility as a native Wayland client. The cases read the item
+over D-Bus as a host does, send the events a host sends, and judge screenshots (`grim`), kept in
+the work directory. harness.py runs the cases.
 """
 
 import glob

@@ -1,23 +1,21 @@
 #!/usr/bin/env python3
 """End-to-end tests of quillnest-bar in a real X11 system tray: trayer, an XEmbed tray host.
 
-Every case starts its own X server (Xvfb) and trayer, runs the real utility against a temporary
-state directory and home, drives it like a user with xdotool (a click on the docked icon, the
-keyboard in the open menu), and judges what the screen shows: pixels of the status dot in
-screenshots taken with ImageMagick's `import`, and menu lines read back with tesseract.
-Screenshots and logs stay in the case's work directory for a human to look at.
-The command line and the process hygiene are harness.py's.
+Every case runs the real utility in its own Xvfb and trayer, drives it like a user with xdotool (a
+click on the docked icon, the keyboard in the open menu), and judges what the screen shows: pixels
+of the status dot in screenshots (ImageMagick's `import`) and menu lines read back with tesseract.
+Screenshots and logs stay in the case's work directory. harness.py runs the cases.
 """
 
 import os
 import re
 import signal
-import subprocess
 import sys
 import time
 
 import harness
-from harness import COLOURS, RECENT, Failure, alive, log, wait_invocation, wait_until
+from harness import (COLOURS, RECENT, Failure, alive, log, status_colour, wait_ended,
+                     wait_invocation, wait_until)
 
 
 def normalise(text):
@@ -78,11 +76,8 @@ class TrayerWorld(harness.World):
         x0, y0 = w // 2, h // 2
         px = self.pixels(shot, icon["x"] + x0, icon["y"] + y0, w - x0, h - y0)
         counts = {name: 0 for name in COLOURS}
-        for row in px:
-            for p in row:
-                for name, refs in COLOURS.items():
-                    if any(max(abs(a - b) for a, b in zip(p, ref)) <= 24 for ref in refs):
-                        counts[name] += 1
+        for name in filter(None, (status_colour(p) for row in px for p in row)):
+            counts[name] += 1
         best = max(counts, key=counts.get)
         others = sum(n for name, n in counts.items() if name != best)
         colour = best if counts[best] >= 12 and others <= 3 else None
@@ -101,8 +96,7 @@ class TrayerWorld(harness.World):
             seen["last"] = (got, counts, shot)
             if got == colour:
                 return shot
-            os.remove(shot)
-            self.shots -= 1
+            self.drop(shot)
             return None
         try:
             shot = wait_until(f"a {colour} dot", shows, timeout, interval=0.5)
@@ -116,8 +110,7 @@ class TrayerWorld(harness.World):
         icon = self.icon()
         if not icon:
             raise Failure("the icon is not docked")
-        self.x("xdotool", "mousemove", str(icon["x"] + icon["w"] // 2),
-               str(icon["y"] + icon["h"] // 2), "click", "1")
+        self.click(icon, 1)
 
     def wait_menu(self, timeout=15):
         """Waits for the menu to be shown and settled: the same geometry on two looks in a row (a
@@ -181,18 +174,9 @@ class TrayerWorld(harness.World):
                 continue
             top, bottom, highlighted = rows[i]
             pad = 4
-            crop = self.path(f"{self.shots:02d}-row{i}.png")
-            argv = ["convert", shot, "-crop",
-                    f'{menu["w"] - 8}x{bottom - top + 2 * pad}+{menu["x"] + 4}+'
-                    f'{menu["y"] + top - pad}', "+repage", "-colorspace", "Gray"]
-            if highlighted:
-                argv.append("-negate")
-            argv += ["-resize", "300%", crop]
-            subprocess.run(argv, check=True)
-            out = subprocess.run(["tesseract", crop, "-", "--psm", "7"], capture_output=True,
-                                 check=True).stdout.decode(errors="replace")
-            texts[i] = normalise(out)
-            os.remove(crop)
+            box = {"x": menu["x"] + 4, "y": menu["y"] + top - pad, "w": menu["w"] - 8,
+                   "h": bottom - top + 2 * pad}
+            texts[i] = normalise(self.ocr(shot, box, 7, *(["-negate"] if highlighted else [])))
         return texts, rows
 
     def expect_rows(self, menu, expected, label, highlight=None, timeout=10):
@@ -216,8 +200,7 @@ class TrayerWorld(harness.World):
                 problems.append(f"highlighted rows are {lit}, expected [{highlight}]")
             if not problems or time.monotonic() > end:
                 break
-            os.remove(shot)
-            self.shots -= 1
+            self.drop(shot)
             time.sleep(0.3)
         log(f"menu rows ({len(rows)}, highlighted {lit}) in {os.path.basename(shot)}:",
             {i: texts[i] for i in sorted(texts)})
@@ -424,28 +407,16 @@ def case_commands(world):
         raise Failure("the sync in progress was ended with the utility")
 
     # The watch process was told to end: it ends by itself, with status 0 (its SIGTERM handling).
-    def watch_gone():
-        try:
-            pid, code = os.waitpid(watch_pid, os.WNOHANG)
-        except ChildProcessError:
-            return ("gone",) if not alive(watch_pid) else None
-        return (code,) if pid == watch_pid else None
-    code = wait_until("the watch process to end", watch_gone, 15)[0]
-    if code != "gone" and not (os.WIFEXITED(code) and os.WEXITSTATUS(code) == 0):
+    ok, code = wait_ended(watch_pid, "the watch process to end", 15)
+    if not ok:
         raise Failure(f"the watch process ended with wait status {code}, not by its SIGTERM "
                       "handling")
     if world.runs_of("watch"):
         raise Failure(f"a watch process is left: {world.runs_of('watch')}")
 
     # The sync finishes after the utility has gone and writes the state file.
-    def sync_done():
-        try:
-            pid, code = os.waitpid(sync_pid, os.WNOHANG)
-        except ChildProcessError:
-            return ("gone",) if not alive(sync_pid) else None
-        return (code,) if pid == sync_pid else None
-    code = wait_until("the orphaned sync to finish", sync_done, 30)[0]
-    if code != "gone" and not (os.WIFEXITED(code) and os.WEXITSTATUS(code) == 0):
+    ok, code = wait_ended(sync_pid, "the orphaned sync to finish", 30)
+    if not ok:
         raise Failure(f"the orphaned sync ended with wait status {code}")
     after = os.stat(os.path.join(world.state, "state.json")).st_mtime_ns
     if not (after > before and after > quit_ns - 50_000_000):

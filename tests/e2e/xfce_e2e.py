@@ -3,17 +3,14 @@
 
 Xvfb, a private session bus and xfce4-panel with one panel holding the status tray plugin, which is
 the StatusNotifierWatcher and the host at once: it draws the icon from the item's IconPixmap and
-shows the item's dbusmenu tree as its own GTK menu. The cases look at the item over D-Bus as a host
-does, send the events a host sends, click the icon, and judge the screen from screenshots
-(ImageMagick's `import`). Screenshots and logs stay in the case's work directory.
-The command line and the process hygiene are harness.py's: every process of the case, also those
-that the bus and the panel start by themselves (xfconfd, the panel's plugin process), is ended on
-the way out.
+shows the item's dbusmenu tree as its own GTK menu. The cases read the item over D-Bus as a host
+does, click the icon, and judge screenshots (ImageMagick's `import`), kept in the work directory.
+harness.py runs the cases and ends what the bus and the panel start by themselves (xfconfd, the
+panel's plugin process).
 """
 
 import os
 import re
-import subprocess
 import sys
 import time
 
@@ -105,26 +102,16 @@ class XfceWorld(sni.SniWorld):
 
         def reads():
             shot = self.screenshot(label)
-            crop = self.path("ocr.png")
-            subprocess.run(["convert", shot, "-crop",
-                            f'{menu["w"]}x{menu["h"]}+{menu["x"]}+{menu["y"]}', "+repage",
-                            "-colorspace", "Gray", "-resize", "300%", crop], check=True)
-            out = subprocess.run(["tesseract", crop, "-", "--psm", "6"], capture_output=True,
-                                 check=True).stdout.decode(errors="replace")
-            os.remove(crop)
-            seen["last"] = (shot, re.sub(r"\s+", " ", out))
+            seen["last"] = (shot, re.sub(r"\s+", " ", self.ocr(shot, menu, 6)))
             if "Sync now" in seen["last"][1]:
                 return seen["last"]
-            os.remove(shot)
-            self.shots -= 1
+            self.drop(shot)
             return None
         try:
             return wait_until("the panel's menu to read \"Sync now\"", reads, 8)
         except Failure as e:
             shot = self.screenshot(label)
             raise Failure(f"{e}; it read: {seen.get('last', (None, ''))[1]!r} (see {shot})")
-
-    # ---- Wayland
 
     def bar_area(self):
         return self.panel
@@ -167,8 +154,7 @@ def case_xfce_menu_sync(world):
     # A GTK menu's first Down lands on its first item that can be picked.
     downs = [e for e in layout["children"] if is_selectable(e)].index(entry) + 1
 
-    world.x("xdotool", "mousemove", str(box["x"] + box["w"] // 2),
-            str(box["y"] + box["h"] // 2), "click", "3")
+    world.click(box, 3)
     menu = wait_until("the panel's menu to open", world.host_menu, 15)
     shot, text = world.read_menu(menu, "panel-menu")
     log(f"panel menu at {menu['x']},{menu['y']} {menu['w']}x{menu['h']} reads:", text,
