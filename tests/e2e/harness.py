@@ -187,21 +187,6 @@ def staged(args):
                                  "workdir": os.path.join(stage, "work")}), stage
 
 
-def session_user():
-    """The unprivileged user a session runs as when this test runs as root (made the first time);
-    None when this test is not root."""
-    if os.geteuid() != 0:
-        return None
-    try:
-        return pwd.getpwnam(SESSION_USER)
-    except KeyError:
-        subprocess.run(["useradd", "--system", "--user-group", "--no-create-home",
-                        "--home-dir", "/nonexistent", "--shell", "/usr/sbin/nologin",
-                        SESSION_USER], check=True, capture_output=True)
-        log("made the user", SESSION_USER)
-        return pwd.getpwnam(SESSION_USER)
-
-
 # --------------------------------------------------------------------------------------------
 # The case's world
 
@@ -239,6 +224,11 @@ class World:
         self.app_log = None
         self.shots = 0
         self.marker = b"QUILLNEST_HOME=" + self.state.encode()
+
+    def start_host(self):
+        """Starts the display and the tray host, and waits until the host is ready for the
+        utility."""
+        raise NotImplementedError
 
     def mkdir(self, name):
         path = os.path.join(self.dir, name)
@@ -363,10 +353,17 @@ class World:
     # ---- the session's user and bus
 
     def hand_to_session_user(self):
-        """Makes the session run as SESSION_USER when this test is root, and hands it the case's
-        files (the utility's tool runs write the state file and the projects)."""
-        self.user = session_user()
-        if self.user:
+        """Makes the session run as SESSION_USER (made the first time) when this test is root,
+        and hands it the case's files (the tool's runs write the state file and the projects)."""
+        if os.geteuid() == 0:
+            try:
+                self.user = pwd.getpwnam(SESSION_USER)
+            except KeyError:
+                subprocess.run(["useradd", "--system", "--user-group", "--no-create-home",
+                                "--home-dir", "/nonexistent", "--shell", "/usr/sbin/nologin",
+                                SESSION_USER], check=True, capture_output=True)
+                log("made the user", SESSION_USER)
+                self.user = pwd.getpwnam(SESSION_USER)
             os.chown(self.runtime, self.user.pw_uid, self.user.pw_gid)
             for top, dirs, files in os.walk(self.dir):
                 for name in [top] + [os.path.join(top, n) for n in dirs + files]:
@@ -456,6 +453,25 @@ class World:
         """Removes a screenshot that showed nothing of use, and gives its number back."""
         os.remove(shot)
         self.shots -= 1
+
+    def wait_screen(self, what, label, judge, timeout, interval=0.5):
+        """Takes screenshots while the utility runs until judge(shot) returns (something true,
+        note) and returns that something and the screenshot; the screenshots before are dropped.
+        The note says what judge saw: a failure names the last one and keeps a screenshot."""
+        seen = ["nothing"]
+
+        def shows():
+            self.check_app_running()
+            shot = self.screenshot(label)
+            found, seen[0] = judge(shot)
+            if found:
+                return found, shot
+            self.drop(shot)
+            return None
+        try:
+            return wait_until(what, shows, timeout, interval)
+        except Failure as e:
+            raise Failure(f"{e}; last seen: {seen[0]} (see {self.screenshot(label)})")
 
     def ocr(self, shot, box, psm, *adjust):
         """The text tesseract reads in a box of a screenshot, greyed, changed by the ImageMagick

@@ -69,7 +69,7 @@ def crop(shot, boxes, out, screen=(1024, 768)):
 
 def xembed(world, out):
     make_state(world)
-    world.start_trayer()
+    world.start_host()
     desktop(world)
     world.start_app()
     world.wait_dot("red", 30)
@@ -82,7 +82,7 @@ def xembed(world, out):
 
 def xfce(world, out):
     make_state(world)
-    world.start_xfce(sni.DARK)
+    world.start_host(sni.DARK)
     desktop(world)
     world.start_app()
     item = world.wait_item()
@@ -170,7 +170,7 @@ def changed_area(before, after):
 
 def waybar(world, out):
     make_state(world)
-    world.start_sway()
+    world.start_host()
     world.start_app()
     world.wait_item()
     _, icon, _ = world.wait_shown("red")

@@ -187,6 +187,11 @@ class SniWorld(harness.World):
 
     background = None  # (R, G, B) the panel is drawn in
 
+    def start_host(self, background=DARK):
+        """Starts the host, its panel drawn in `background`, and waits for it to register with
+        the watcher."""
+        raise NotImplementedError
+
     def bar_area(self):
         """The panel or bar that holds the tray: absolute x, y, w, h."""
         raise NotImplementedError
@@ -258,35 +263,23 @@ class SniWorld(harness.World):
         `colour`; returns the screenshot, the icon's box and the glyph's pixels."""
         if self.display:
             self.x("xdotool", "mousemove", "500", "600")  # no hover light on the icon
-        seen = {"last": "nothing"}
 
-        def shows():
-            self.check_app_running()
-            shot = self.screenshot(f"icon-{colour}")
+        def judge(shot):
             drawn, found = self.find_icon(shot)
             if not near(drawn, self.background, 3):
-                seen["last"] = f"a panel drawn in {hex_colour(drawn)}, not in the configured " \
-                               f"{hex_colour(self.background)}"
-            elif not found:
-                seen["last"] = "no icon"
-            else:
-                box, px = found
-                dot, size, glyph = analyse_icon(px, self.background)
-                seen["last"] = f"an icon at {box} with a {dot} dot ({size} pixels)"
-                if dot == colour:
-                    return shot, box, glyph
-            self.drop(shot)
-            return None
-        try:
-            shot, box, glyph = wait_until(f"the host to show the icon with a {colour} dot",
-                                          shows, timeout, interval=0.5)
-        except Failure as e:
-            shot = self.screenshot(f"not-{colour}")
-            raise Failure(f"{e}; last seen: {seen['last']} (see {shot})")
+                return None, f"a panel drawn in {hex_colour(drawn)}, not in the configured " \
+                             f"{hex_colour(self.background)}"
+            if not found:
+                return None, "no icon"
+            box, px = found
+            dot, size, glyph = analyse_icon(px, self.background)
+            return (box, glyph) if dot == colour else None, \
+                f"an icon at {box} with a {dot} dot ({size} pixels)"
+        (box, glyph), shot = self.wait_screen(f"the host to show the icon with a {colour} dot",
+                                              f"icon-{colour}", judge, timeout)
         log(f"icon shown at {box['x']},{box['y']} {box['w']}x{box['h']} with a {colour} dot:",
             os.path.basename(shot))
         return shot, box, glyph
-
 
 
 # --------------------------------------------------------------------------------------------
@@ -381,3 +374,32 @@ def wait_synced(world, tool_log, paths):
     wait_until("state.json to hold the new sync dates", synced, 30)
     log("the tool ran and wrote the sync dates")
 
+
+# --------------------------------------------------------------------------------------------
+# Cases that every host runs: a host's module registers them under its own names, e.g.
+# CASES.case(sni.case_item, name="xfce-item").
+
+
+def case_item(world):
+    """The item registers with the host's watcher, with the right properties and titles, and the
+    host shows its icon."""
+    make_projects(world)
+    world.start_host()
+    world.start_app()
+    item = world.wait_item()
+    world.wait_shown("green")
+    check_item(item)
+
+
+def glyph_case(background, label):
+    """A case: the glyph reads on the host's panel drawn in `background`, contrast of at least
+    3:1; `label` names the zoomed screenshot of the icon."""
+    def case(world):
+        make_projects(world)
+        world.start_host(background)
+        world.start_app()
+        world.wait_item()
+        shot, box, glyph = world.wait_shown("green")
+        check_glyph(world, shot, box, glyph, label)
+    case.__doc__ = f"The glyph reads on a {label} panel: contrast of at least 3:1."
+    return case

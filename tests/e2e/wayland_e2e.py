@@ -15,8 +15,7 @@ import time
 
 import sni
 from harness import Failure, Cases, log, wait_until
-from sni import (DARK, check_glyph, check_item, is_selectable, make_projects, wait_entry,
-                 wait_synced)
+from sni import DARK, is_selectable, make_projects, wait_entry, wait_synced
 
 BAR_HEIGHT = 30
 SWAY_CONFIG = """xwayland disable
@@ -26,8 +25,8 @@ output * mode 1024x768
 WAYBAR_CONFIG = {"layer": "top", "position": "top", "height": BAR_HEIGHT,
                  "modules-left": [], "modules-center": [], "modules-right": ["tray"],
                  "tray": {"icon-size": 22, "spacing": 4}}
-WAYBAR_STYLE = """* { border: none; border-radius: 0; min-height: 0; font-family: sans-serif; }
-window#waybar { background: #2b2b2b; color: #ffffff; }
+WAYBAR_STYLE = """* {{ border: none; border-radius: 0; min-height: 0; font-family: sans-serif; }}
+window#waybar {{ background: {background}; color: #ffffff; }}
 """
 
 
@@ -41,15 +40,15 @@ class SwayWorld(sni.SniWorld):
             env["SWAYSOCK"] = self.swaysock
         return env
 
-    def start_sway(self):
-        """Sway headless, the session bus and waybar; the case's files are handed to the session's
-        user first (the utility's tool runs write the state file and the projects)."""
+    def start_host(self, background=DARK):
+        """Sway headless, the session bus and waybar, its bar drawn in `background`; the case's
+        files are handed to the session's user first (the tool's runs write the state file)."""
         with open(self.path("sway.conf"), "w") as f:
             f.write(SWAY_CONFIG)
         with open(self.path("waybar.json"), "w") as f:
             json.dump(WAYBAR_CONFIG, f)
         with open(self.path("waybar.css"), "w") as f:
-            f.write(WAYBAR_STYLE)
+            f.write(WAYBAR_STYLE.format(background=sni.hex_colour(background)))
         self.hand_to_session_user()
         self.start_bus()
         env = self.session_env()
@@ -70,7 +69,7 @@ class SwayWorld(sni.SniWorld):
         self.spawn(["waybar", "--config", self.path("waybar.json"), "--style",
                     self.path("waybar.css")], log_name="waybar.log")
         self.wait_watcher()
-        self.background = DARK
+        self.background = background
 
     def app_windows(self):
         """The utility's windows in sway's tree."""
@@ -102,27 +101,8 @@ CASES = Cases(SwayWorld, deadline=120, needs_dbus=True, failures=sni.FAILURES,
               needed=("sway", "swaymsg", "waybar", "grim", "dbus-daemon", "convert"))
 
 
-@CASES.case
-def case_wayland_item(world):
-    """The item registers with waybar's watcher, with the right properties and titles, and the
-    bar shows its icon."""
-    make_projects(world)
-    world.start_sway()
-    world.start_app()
-    item = world.wait_item()
-    world.wait_shown("green")
-    check_item(item)
-
-
-@CASES.case
-def case_wayland_glyph(world):
-    """The glyph reads on waybar's dark bar: contrast of at least 3:1."""
-    make_projects(world)
-    world.start_sway()
-    world.start_app()
-    world.wait_item()
-    shot, box, glyph = world.wait_shown("green")
-    check_glyph(world, shot, box, glyph, "dark-bar")
+CASES.case(sni.case_item, name="wayland-item")
+CASES.case(sni.glyph_case(DARK, "dark-bar"), name="wayland-glyph")
 
 
 @CASES.case
@@ -130,7 +110,7 @@ def case_wayland_activate(world):
     """Activate, as a host sends it on a click, opens no window of the utility's own; nor does
     show-menu mode, which clicks the icon by itself a second after start."""
     make_projects(world)
-    world.start_sway()
+    world.start_host()
     world.start_app({"QUILLNEST_SHOW_MENU": "1"})
     item = world.wait_item()
     _, box, _ = world.wait_shown("green")
@@ -157,7 +137,7 @@ def case_wayland_sync(world):
     """A "clicked" event on "Sync now", as waybar sends it, runs the tool."""
     paths = make_projects(world, synced=False)
     tool_log = world.path("tool-invocations.jsonl")
-    world.start_sway()
+    world.start_host()
     world.start_app({"QUILLNEST_STANDIN_LOG": tool_log})
     item = world.wait_item()
     world.wait_shown("gray")
@@ -168,7 +148,6 @@ def case_wayland_sync(world):
     log("clicked sent to entry", entry["id"])
     wait_synced(world, tool_log, paths)
     world.wait_shown("green")
-
 
 
 if __name__ == "__main__":

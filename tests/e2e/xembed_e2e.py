@@ -32,7 +32,8 @@ class TrayerWorld(harness.World):
         # No session bus: the icon goes through XEmbed, the protocol trayer speaks.
         self.bus_address = "unix:path=" + os.path.join(self.runtime, "no-bus")
 
-    def start_trayer(self):
+    def start_host(self):
+        """Xvfb and trayer."""
         self.start_xvfb()
         self.spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
                     "--height", "24", "--transparent", "false", "--SetDockType", "true",
@@ -87,22 +88,11 @@ class TrayerWorld(harness.World):
         icon = self.wait_icon()
         # Keep the pointer (and the icon's tooltip) off the icon.
         self.x("xdotool", "mousemove", "10", "700")
-        seen = {}
 
-        def shows():
-            self.check_app_running()
-            shot = self.screenshot(f"dot-{colour}")
+        def judge(shot):
             got, counts = self.dot_colour(shot, icon)
-            seen["last"] = (got, counts, shot)
-            if got == colour:
-                return shot
-            self.drop(shot)
-            return None
-        try:
-            shot = wait_until(f"a {colour} dot", shows, timeout, interval=0.5)
-        except Failure as e:
-            got, counts, _ = seen.get("last", (None, {}, None))
-            raise Failure(f"{e}; the dot showed {got} (pixel counts {counts})")
+            return got == colour, f"a {got} dot (pixel counts {counts})"
+        _, shot = self.wait_screen(f"a {colour} dot", f"dot-{colour}", judge, timeout)
         log(f"dot is {colour}:", os.path.basename(shot))
         return icon
 
@@ -218,7 +208,6 @@ class TrayerWorld(harness.World):
         return sum(1 for row in px for p in row if sum(p) < 200) >= 4
 
 
-
 # --------------------------------------------------------------------------------------------
 # The cases
 
@@ -236,7 +225,7 @@ def case_tray(world):
         beta: {"secrets": 1, "synced": RECENT},
         os.path.join(world.projects, "gone"): {"secrets": 5, "synced": RECENT},
     })
-    world.start_trayer()
+    world.start_host()
     world.start_app()
     world.wait_dot("red", 30)
 
@@ -257,7 +246,7 @@ def case_tray(world):
 @CASES.case
 def case_show_menu(world):
     """QUILLNEST_SHOW_MENU=1 opens the menu by itself; any other value does not."""
-    world.start_trayer()
+    world.start_host()
 
     world.start_app({"QUILLNEST_SHOW_MENU": "true"})
     world.wait_dot("gray", 30)
@@ -289,7 +278,7 @@ def case_live_refresh(world):
     """A state file changed behind the utility's back shows within one timer period."""
     alpha = world.project("alpha")
     world.write_state({alpha: {"secrets": 1, "synced": RECENT}})
-    world.start_trayer()
+    world.start_host()
     world.start_app()
     world.wait_dot("red", 30)
 
@@ -331,7 +320,7 @@ def case_commands(world):
     del entry["synced"]
     world.write_state(state["projects"])
 
-    world.start_trayer()
+    world.start_host()
     # Every tool run takes a few seconds, so a run in progress can be seen and quit upon.
     world.start_app({"QUILLNEST_STANDIN_DELAY_MS": "10000", "QUILLNEST_STANDIN_LOG": tool_log})
     world.wait_dot("gray", 30)
@@ -430,7 +419,7 @@ def case_commands(world):
 def case_quit_shortcut(world):
     """Ctrl+Q, the shortcut the menu shows beside "Quit", ends the utility while the menu is
     open."""
-    world.start_trayer()
+    world.start_host()
     world.start_app()
     world.wait_dot("gray", 30)
     world.open_menu()
@@ -444,7 +433,7 @@ def case_terminate_signal(world):
     is told to end too."""
     alpha = world.project("alpha")
     world.tool("init", alpha, "--sync")
-    world.start_trayer()
+    world.start_host()
     world.start_app()
     world.wait_dot("green", 30)
     menu = world.open_menu()

@@ -16,8 +16,7 @@ import time
 
 import sni
 from harness import RECENT, Failure, Cases, log, wait_until
-from sni import (DARK, LIGHT, check_glyph, check_item, is_selectable, make_projects, wait_entry,
-                 wait_synced)
+from sni import DARK, LIGHT, is_selectable, make_projects, wait_entry, wait_synced
 
 # One panel along the top edge holding the status tray plugin, drawn in a solid colour
 # (background-style 1). The plugin hosts StatusNotifierItems and owns the watcher's name itself.
@@ -54,7 +53,7 @@ PANEL_XML = """<?xml version="1.0" encoding="UTF-8"?>
 class XfceWorld(sni.SniWorld):
     panel = None  # the panel window's geometry, once it is shown
 
-    def start_xfce(self, background):
+    def start_host(self, background=DARK):
         """xfce4-panel on Xvfb, its panel drawn in `background`."""
         self.start_xvfb()
         channel = os.path.join(self.home, ".config", "xfce4", "xfconf", "xfce-perchannel-xml")
@@ -98,20 +97,12 @@ class XfceWorld(sni.SniWorld):
     def read_menu(self, menu, label):
         """Waits until tesseract reads "Sync now" in the open menu (it is drawn a moment after
         it is mapped); returns the screenshot and the text."""
-        seen = {}
-
-        def reads():
-            shot = self.screenshot(label)
-            seen["last"] = (shot, re.sub(r"\s+", " ", self.ocr(shot, menu, 6)))
-            if "Sync now" in seen["last"][1]:
-                return seen["last"]
-            self.drop(shot)
-            return None
-        try:
-            return wait_until("the panel's menu to read \"Sync now\"", reads, 8)
-        except Failure as e:
-            shot = self.screenshot(label)
-            raise Failure(f"{e}; it read: {seen.get('last', (None, ''))[1]!r} (see {shot})")
+        def judge(shot):
+            text = re.sub(r"\s+", " ", self.ocr(shot, menu, 6))
+            return "Sync now" in text and text, repr(text)
+        text, shot = self.wait_screen("the panel's menu to read \"Sync now\"", label, judge, 8,
+                                      interval=0.2)
+        return shot, text
 
     def bar_area(self):
         return self.panel
@@ -125,16 +116,7 @@ CASES = Cases(XfceWorld, deadline=120, needs_dbus=True, failures=sni.FAILURES, n
     "tesseract"))
 
 
-@CASES.case
-def case_xfce_item(world):
-    """The item registers with the panel's watcher, with the right properties and titles, and
-    the panel shows its icon."""
-    make_projects(world)
-    world.start_xfce(DARK)
-    world.start_app()
-    item = world.wait_item()
-    world.wait_shown("green")
-    check_item(item)
+CASES.case(sni.case_item, name="xfce-item")
 
 
 @CASES.case
@@ -143,7 +125,7 @@ def case_xfce_menu_sync(world):
     tool."""
     paths = make_projects(world, synced=False)
     tool_log = world.path("tool-invocations.jsonl")
-    world.start_xfce(DARK)
+    world.start_host()
     world.start_app({"QUILLNEST_STANDIN_LOG": tool_log})
     item = world.wait_item()
     _, box, _ = world.wait_shown("gray")
@@ -167,20 +149,8 @@ def case_xfce_menu_sync(world):
     world.wait_shown("green")
 
 
-def glyph_case(background, label):
-    def case(world):
-        make_projects(world)
-        world.start_xfce(background)
-        world.start_app()
-        world.wait_item()
-        shot, box, glyph = world.wait_shown("green")
-        check_glyph(world, shot, box, glyph, label)
-    case.__doc__ = f"The glyph reads on a {label} panel: contrast of at least 3:1."
-    return CASES.case(case, name=f"xfce-glyph-{label}")
-
-
-glyph_case(DARK, "dark")
-glyph_case(LIGHT, "light")
+CASES.case(sni.glyph_case(DARK, "dark"), name="xfce-glyph-dark")
+CASES.case(sni.glyph_case(LIGHT, "light"), name="xfce-glyph-light")
 
 
 @CASES.case(deadline=200)
@@ -188,7 +158,7 @@ def case_xfce_opened_never_closed(world):
     """A host that says the menu opened and never says it closed does not freeze the icon: a
     new state still shows, in the item's IconPixmap and in the panel."""
     paths = make_projects(world)
-    world.start_xfce(DARK)
+    world.start_host()
     world.start_app()
     item = world.wait_item()
     wait_until("a green dot in IconPixmap", lambda: item.pixmap_dot() == "green", 30)
@@ -202,7 +172,6 @@ def case_xfce_opened_never_closed(world):
                lambda: item.pixmap_dot() == "red", 75, interval=0.5)
     log(f"IconPixmap red {time.monotonic() - changed:.0f} s after the state changed")
     world.wait_shown("red", 15)
-
 
 
 if __name__ == "__main__":
