@@ -152,7 +152,7 @@ def alive(pid):
 
 
 # --------------------------------------------------------------------------------------------
-# Running as another user
+# The case's world, and its staging for a session run as another user
 
 
 def reachable_by_others(path):
@@ -185,10 +185,6 @@ def staged(args):
         shutil.copy2(source, target)
     return argparse.Namespace(**{**vars(args), "app": app, "tool": tool,
                                  "workdir": os.path.join(stage, "work")}), stage
-
-
-# --------------------------------------------------------------------------------------------
-# The case's world
 
 
 class World:

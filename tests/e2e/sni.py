@@ -181,16 +181,11 @@ def find_entry(layout, title):
 
 
 class SniWorld(harness.World):
-    """A host of StatusNotifierItems on the case's private session bus. A subclass starts the host
-    (then wait_watcher), sets self.background to the colour its panel is drawn in and says where
-    the panel is (bar_area)."""
+    """A host of StatusNotifierItems on the case's private session bus. A subclass's
+    start_host(background=DARK) starts the host, its panel drawn in `background` (R, G, B), which it
+    keeps in self.background, and waits for it (wait_watcher); bar_area says where the panel is."""
 
-    background = None  # (R, G, B) the panel is drawn in
-
-    def start_host(self, background=DARK):
-        """Starts the host, its panel drawn in `background`, and waits for it to register with
-        the watcher."""
-        raise NotImplementedError
+    background = None
 
     def bar_area(self):
         """The panel or bar that holds the tray: absolute x, y, w, h."""
