@@ -26,9 +26,12 @@ import sys
 import tempfile
 import time
 
-import sni_e2e
-import tray_e2e
-from tray_e2e import Failure, log, wait_until
+import harness
+import sni
+from harness import Failure, log, wait_until
+from wayland_e2e import BAR_HEIGHT, SwayWorld
+from xembed_e2e import TrayerWorld
+from xfce_e2e import XfceWorld
 
 RULES = {
     "my_project": {"style.md": "# Style\n\nIndent with four spaces.\n",
@@ -66,7 +69,7 @@ def crop(shot, boxes, out, screen=(1024, 768)):
 
 def xembed(world, out):
     make_state(world)
-    world.start_x()
+    world.start_host()
     desktop(world)
     world.start_app()
     world.wait_dot("red", 30)
@@ -79,15 +82,14 @@ def xembed(world, out):
 
 def xfce(world, out):
     make_state(world)
-    world.start_xfce(sni_e2e.DARK)
+    world.start_host(sni.DARK)
     desktop(world)
     world.start_app()
     item = world.wait_item()
     _, icon, _ = world.wait_shown("red")
-    layout, entry, _ = sni_e2e.wait_entry(item, "Open master file")
-    downs = [e for e in layout["children"] if sni_e2e.is_selectable(e)].index(entry) + 1
-    world.x("xdotool", "mousemove", str(icon["x"] + icon["w"] // 2),
-            str(icon["y"] + icon["h"] // 2), "click", "3")
+    layout, entry, _ = sni.wait_entry(item, "Open master file")
+    downs = [e for e in layout["children"] if sni.is_selectable(e)].index(entry) + 1
+    world.click(icon, 3)
     menu = wait_until("the panel's menu to open", world.host_menu, 15)
     world.read_menu(menu, "panel-menu")
     world.x("xdotool", "key", "--delay", "120", *["Down"] * downs, "Right")
@@ -168,7 +170,7 @@ def changed_area(before, after):
 
 def waybar(world, out):
     make_state(world)
-    world.start_sway()
+    world.start_host()
     world.start_app()
     world.wait_item()
     _, icon, _ = world.wait_shown("red")
@@ -176,7 +178,7 @@ def waybar(world, out):
     # Waybar opens its menu at the pointer: a click at the icon's lower left corner keeps the
     # menu off the icon.
     world.run("swaymsg", "seat", "-", "cursor", "set", str(icon["x"]),
-              str(sni_e2e.BAR_HEIGHT - 2))
+              str(BAR_HEIGHT - 2))
     time.sleep(0.5)
     before = world.screenshot("before")
     world.run("swaymsg", "seat", "-", "cursor", "press", "button3")
@@ -197,9 +199,9 @@ def waybar(world, out):
     crop(shot, [icon, {**world.bar_area(), "x": icon["x"], "w": icon["w"]}, menu], out)
 
 
-SCENES = {"host-xembed.png": (tray_e2e.World, xembed),
-          "host-xfce.png": (sni_e2e.World, xfce),
-          "host-waybar.png": (sni_e2e.World, waybar)}
+SCENES = {"host-xembed.png": (TrayerWorld, xembed),
+          "host-xfce.png": (XfceWorld, xfce),
+          "host-waybar.png": (SwayWorld, waybar)}
 
 
 def main():
@@ -211,14 +213,14 @@ def main():
                         "(default: a temporary directory, removed at the end)")
     parser.add_argument("--only", choices=sorted(SCENES), action="append")
     args = parser.parse_args()
-    if sni_e2e.dbus is None:
+    if harness.dbus is None:
         sys.exit(f"{sys.executable} has no dbus module (python3-dbus)")
     os.makedirs(args.out, exist_ok=True)
     # The Wayland session runs as an unprivileged user, who must reach its world's directory.
     work = args.workdir or tempfile.mkdtemp(prefix="qn-shots-")
     os.makedirs(work, exist_ok=True)
     os.chmod(work, 0o755)
-    tray_e2e.libc.prctl(tray_e2e.PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+    harness.become_subreaper()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
 
     failed = []

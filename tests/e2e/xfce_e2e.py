@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""End-to-end tests of quillnest-bar as a StatusNotifierItem in xfce4-panel on X11.
+
+Xvfb, a private session bus and xfce4-panel with one panel holding the status tray plugin, which is
+the StatusNotifierWatcher and the host at once: it draws the icon from the item's IconPixmap and
+shows the item's dbusmenu tree as its own GTK menu. The cases read the item over D-Bus as a host
+does, click the icon, and judge screenshots (ImageMagick's `import`), kept in the work directory.
+harness.py runs the cases and ends what the bus and the panel start by themselves (xfconfd, the
+panel's plugin process).
+"""
+
+import os
+import re
+import sys
+import time
+
+import sni
+from harness import RECENT, Failure, Cases, log, wait_until
+from sni import DARK, LIGHT, is_selectable, make_projects, wait_entry, wait_synced
+
+# One panel along the top edge holding the status tray plugin, drawn in a solid colour
+# (background-style 1). The plugin hosts StatusNotifierItems and owns the watcher's name itself.
+PANEL_XML = """<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="size" type="uint" value="32"/>
+      <property name="background-style" type="uint" value="1"/>
+      <property name="background-rgba" type="array">
+{rgba}
+      </property>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray">
+      <property name="icon-size" type="int" value="22"/>
+      <property name="hide-new-items" type="bool" value="false"/>
+      <property name="menu-is-primary" type="bool" value="false"/>
+    </property>
+  </property>
+</channel>
+"""
+
+
+class XfceWorld(sni.SniWorld):
+    panel = None  # the panel window's geometry, once it is shown
+
+    def start_host(self, background=DARK):
+        """xfce4-panel on Xvfb, its panel drawn in `background`."""
+        self.start_xvfb()
+        channel = os.path.join(self.home, ".config", "xfce4", "xfconf", "xfce-perchannel-xml")
+        os.makedirs(channel, exist_ok=True)
+        rgba = "\n".join(f'        <value type="double" value="{c / 255:.6f}"/>'
+                         for c in (*background, 255))
+        with open(os.path.join(channel, "xfce4-panel.xml"), "w") as f:
+            f.write(PANEL_XML.format(rgba=rgba))
+        self.background = background
+        # xfconfd is started by the bus, so it reads the configuration of the bus's HOME.
+        self.start_bus()
+        # Without --disable-wm-check the panel first waits for a window manager that never comes.
+        self.spawn(["xfce4-panel", "--disable-wm-check"], log_name="xfce4-panel.log")
+        self.panel = wait_until("the panel", self.panel_window, 30)
+        self.wait_watcher()
+        log("panel at", self.panel["x"], self.panel["y"], f'{self.panel["w"]}x{self.panel["h"]}')
+
+    def panel_window(self):
+        for w in self.tree_windows(lambda w: '"Xfce4-panel"' in w["class"] and w["w"] >= 200):
+            info = self.info(w["id"])
+            if info and info["viewable"]:
+                return info
+        return None
+
+    def host_menus(self):
+        """The panel's open menus and submenus: viewable top-level windows of the panel's
+        processes."""
+        found = []
+        for w in self.windows(False):
+            if f'"{self.app_class}"' in w["class"] or w["id"] == self.panel["id"]:
+                continue
+            info = self.info(w["id"])
+            if info and info["viewable"] and info["w"] >= 60 and info["h"] >= 40:
+                found.append(info)
+        return found
+
+    def host_menu(self):
+        """The panel's open menu, or None."""
+        return next(iter(self.host_menus()), None)
+
+    def read_menu(self, menu, label):
+        """Waits until tesseract reads "Sync now" in the open menu (it is drawn a moment after
+        it is mapped); returns the screenshot and the text."""
+        def judge(shot):
+            text = re.sub(r"\s+", " ", self.ocr(shot, menu, 6))
+            return "Sync now" in text and text, repr(text)
+        text, shot = self.wait_screen("the panel's menu to read \"Sync now\"", label, judge, 8,
+                                      interval=0.2)
+        return shot, text
+
+    def bar_area(self):
+        return self.panel
+
+
+# --------------------------------------------------------------------------------------------
+# The cases
+
+CASES = Cases(XfceWorld, deadline=120, needs_dbus=True, failures=sni.FAILURES, needed=(
+    "Xvfb", "xfce4-panel", "dbus-daemon", "xdotool", "xwininfo", "import", "convert",
+    "tesseract"))
+
+
+CASES.case(sni.case_item, name="xfce-item")
+
+
+@CASES.case
+def case_xfce_menu_sync(world):
+    """A right click on the icon opens the panel's own menu; "Sync now" picked there runs the
+    tool."""
+    paths = make_projects(world, synced=False)
+    tool_log = world.path("tool-invocations.jsonl")
+    world.start_host()
+    world.start_app({"QUILLNEST_STANDIN_LOG": tool_log})
+    item = world.wait_item()
+    _, box, _ = world.wait_shown("gray")
+
+    layout, entry, siblings = wait_entry(item, "Sync now")
+    if siblings is not layout["children"]:
+        raise Failure("\"Sync now\" is not in the top level of the menu")
+    # A GTK menu's first Down lands on its first item that can be picked.
+    downs = [e for e in layout["children"] if is_selectable(e)].index(entry) + 1
+
+    world.click(box, 3)
+    menu = wait_until("the panel's menu to open", world.host_menu, 15)
+    shot, text = world.read_menu(menu, "panel-menu")
+    log(f"panel menu at {menu['x']},{menu['y']} {menu['w']}x{menu['h']} reads:", text,
+        f"({os.path.basename(shot)})")
+    world.x("xdotool", "key", "--delay", "120", *["Down"] * downs)
+    world.screenshot("sync-highlighted")
+    world.x("xdotool", "key", "Return")
+    wait_until("the panel's menu to close", lambda: not world.host_menu(), 10)
+    wait_synced(world, tool_log, paths)
+    world.wait_shown("green")
+
+
+CASES.case(sni.glyph_case(DARK, "dark"), name="xfce-glyph-dark")
+CASES.case(sni.glyph_case(LIGHT, "light"), name="xfce-glyph-light")
+
+
+@CASES.case(deadline=200)
+def case_xfce_opened_never_closed(world):
+    """A host that says the menu opened and never says it closed does not freeze the icon: a
+    new state still shows, in the item's IconPixmap and in the panel."""
+    paths = make_projects(world)
+    world.start_host()
+    world.start_app()
+    item = world.wait_item()
+    wait_until("a green dot in IconPixmap", lambda: item.pixmap_dot() == "green", 30)
+    world.wait_shown("green")
+
+    item.event(0, "opened")
+    world.write_state({p: {"secrets": 1, "synced": RECENT} for p in paths})
+    changed = time.monotonic()
+    log("menu marked open; state.json now red")
+    wait_until("a red dot in IconPixmap while the menu counts as open",
+               lambda: item.pixmap_dot() == "red", 75, interval=0.5)
+    log(f"IconPixmap red {time.monotonic() - changed:.0f} s after the state changed")
+    world.wait_shown("red", 15)
+
+
+if __name__ == "__main__":
+    sys.exit(CASES.main(__doc__))
