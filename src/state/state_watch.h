@@ -13,7 +13,8 @@
 // replaced), and for one rewritten in place once the events have paused for a short while, or a
 // bounded time after the first of them when they never pause; a burst of events within that pause
 // is one signal. Main thread only; costs nothing while nothing changes (the kernel's
-// notifications, no polling, where the platform has them).
+// notifications, no polling, where the platform has them); a change of anything else in the parent
+// folder (often the home folder) costs a stat of the state directory.
 #pragma once
 
 #include <QElapsedTimer>
