@@ -6,8 +6,14 @@
 // rename into a folder that only a QFileSystemWatcher watches and wait for its directoryChanged.
 // Rounds of the two alternate, so that load on the machine falls on both. Offscreen, no tray.
 //
-// Usage: latency_live_state [ROUNDS]   (default 40 of each). Prints one line per figure, in
-// milliseconds: median and maximum of each, and the ratio of the medians.
+// A second series does the same after the utility's state directory was swapped before each
+// round, in turn as a user or a sync tool does it: the directory renamed away and a new folder
+// renamed into its place, the directory renamed away and a symbolic link to another folder made in
+// its place, and the link pointed at another folder (a new link renamed over it, as ln -sfn does).
+// The swap is given 100 ms to pass; what is timed is the rename into the new folder that follows.
+//
+// Usage: latency_live_state [ROUNDS]   (default 40 of each, in each series). Prints one line per
+// figure, in milliseconds: median and maximum of each, and the ratio of the medians.
 #include "app/app.h"
 #include "app/app_probe.h"
 #include "tray/status_item.h"
@@ -20,6 +26,8 @@
 #include <QFileSystemWatcher>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -62,6 +70,19 @@ double timeRename(const QString& dir, const QByteArray& content, Predicate seen)
         std::abort();
     spinUntil(seen);
     return double(clock.nsecsElapsed()) / 1e6;
+}
+
+void renameOrAbort(const QString& from, const QString& to) {
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        std::abort();
+}
+
+// Runs the event loop for `ms` milliseconds.
+void pause(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
 }
 
 double median(std::vector<double> v) {
@@ -108,30 +129,64 @@ int main(int argc, char** argv) {
         return start.elapsed() >= 200;
     });
 
-    std::vector<double> appTimes;
-    std::vector<double> floorTimes;
-    for (int i = 0; i < rounds; ++i) {
-        const QByteArray& content = i % 2 ? green : red;
-        const qint64 before = AppProbe::item(&app)->image()->cacheKey();
-        appTimes.push_back(timeRename(
-            appDir, content, [&] { return AppProbe::item(&app)->image()->cacheKey() != before; }));
-        const int seen = floorEvents;
-        floorTimes.push_back(timeRename(floorDir, content, [&] { return floorEvents > seen; }));
-        // Let the trailing events of both renames pass before the next round.
-        QElapsedTimer pause;
-        pause.start();
-        while (pause.elapsed() < 60)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
+    // One series of rounds; `beforeRound` runs before each round's rename into appDir.
+    struct Series {
+        std::vector<double> app, floor;
+    };
+    const auto series = [&](auto beforeRound) {
+        Series times;
+        for (int i = 0; i < rounds; ++i) {
+            const QByteArray& content = i % 2 ? green : red;
+            beforeRound(i, i % 2 ? red : green);
+            const qint64 before = AppProbe::item(&app)->image()->cacheKey();
+            times.app.push_back(timeRename(appDir, content, [&] {
+                return AppProbe::item(&app)->image()->cacheKey() != before;
+            }));
+            const int seen = floorEvents;
+            times.floor.push_back(
+                timeRename(floorDir, content, [&] { return floorEvents > seen; }));
+            // Let the trailing events of both renames pass before the next round.
+            pause(60);
+        }
+        return times;
+    };
+    const Series plain = series([](int, const QByteArray&) {});
+    const Series swapped = series([&](int i, const QByteArray& content) {
+        const QString fresh = temp.filePath(QStringLiteral("swap%1").arg(i));
+        const QString away = temp.filePath(QStringLiteral("away%1").arg(i));
+        QDir().mkpath(fresh);
+        write(fresh + QStringLiteral("/state.json"), content);
+        switch (i % 3) {
+        case 0:
+            renameOrAbort(appDir, away);
+            renameOrAbort(fresh, appDir);
+            break;
+        case 1:
+            renameOrAbort(appDir, away);
+            if (::symlink(QFile::encodeName(fresh).constData(),
+                          QFile::encodeName(appDir).constData()))
+                std::abort();
+            break;
+        default:
+            if (::symlink(QFile::encodeName(fresh).constData(),
+                          QFile::encodeName(away).constData()))
+                std::abort();
+            renameOrAbort(away, appDir);
+        }
+        pause(100);
+    });
 
-    const double appMedian = median(appTimes);
-    const double floorMedian = median(floorTimes);
+    const auto report = [](const char* name, const std::vector<double>& times) {
+        std::printf("%s_median_ms %.2f\n", name, median(times));
+        std::printf("%s_max_ms %.2f\n", name, *std::max_element(times.begin(), times.end()));
+    };
     std::printf("rounds %d\n", rounds);
-    std::printf("live_median_ms %.2f\n", appMedian);
-    std::printf("live_max_ms %.2f\n", *std::max_element(appTimes.begin(), appTimes.end()));
-    std::printf("floor_median_ms %.2f\n", floorMedian);
-    std::printf("floor_max_ms %.2f\n", *std::max_element(floorTimes.begin(), floorTimes.end()));
-    std::printf("ratio %.2f\n", appMedian / floorMedian);
+    report("live", plain.app);
+    report("floor", plain.floor);
+    std::printf("ratio %.2f\n", median(plain.app) / median(plain.floor));
+    report("swapped", swapped.app);
+    report("swapped_floor", swapped.floor);
+    std::printf("swapped_ratio %.2f\n", median(swapped.app) / median(swapped.floor));
     std::fflush(stdout);
     std::_Exit(0);
 }

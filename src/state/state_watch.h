@@ -4,14 +4,22 @@
 // The tool usually renames a new state.json over the old one; it may also rewrite it in place,
 // delete it, or create the state directory after the utility started. So the watch covers the
 // state directory (or, while it is missing, the nearest existing folder above it) and the file
-// itself, and re-arms itself after every change. changed() is emitted only when the file is not
-// what it was (its presence, identity, size or times): at once for a file put in place whole (a
-// rename or a deletion), after a short pause for one rewritten in place; a burst of events within
-// that pause is one signal. Main thread only; costs nothing while
-// nothing changes (the kernel's notifications, no polling, where the platform has them).
+// itself, and re-arms itself after every change. The directory is followed by what it is, not only
+// by its name: its parent folder is watched too, so a directory renamed away, replaced by another
+// folder or by a symbolic link, or a link pointed elsewhere, is watched again at once.
+//
+// changed() is emitted only when the file is not what it was (its presence, identity, size or
+// times): at once for a file put in place whole (a rename, a creation or a deletion, a directory
+// replaced), and for one rewritten in place once the events have paused for a short while, or a
+// bounded time after the first of them when they never pause; a burst of events within that pause
+// is one signal. Main thread only; costs nothing while nothing changes (the kernel's
+// notifications, no polling, where the platform has them); a change of anything else in the parent
+// folder (often the home folder) costs a stat of the state directory.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFileSystemWatcher>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -33,20 +41,23 @@ Q_SIGNALS:
 private:
     // Device, inode, size, modification and change times; nothing while the file is missing.
     using Stamp = std::optional<std::array<long long, 7>>;
-
-    void arm();
-    void onEvent();
-    void settle();
-    Stamp stamp() const;
-
     using FileId = std::array<long long, 2>; // device and inode
 
+    void arm();
+    void onEvent(const QString& path);
+    void wait();
+    void settle();
+    bool directoryMoved() const;
+    Stamp stamp() const;
+
     QString dir_;
+    QString parent_; // the folder that holds the state directory
     QString file_;
-    QString watchedFolder_;             // the folder under watch; empty for none
-    std::optional<FileId> watchedFile_; // the file under watch, as it was when the watch began
+    QHash<QString, FileId> watchedFolders_; // the folders under watch, as they were when watched
+    std::optional<FileId> watchedFile_;     // the file under watch, as it was when the watch began
     QFileSystemWatcher watcher_;
     QTimer settle_;
+    QElapsedTimer burst_; // since the first event not yet looked at
     Stamp last_;
 };
 

@@ -3,6 +3,7 @@
 #include "core/settings.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QStringDecoder>
 
@@ -78,7 +79,8 @@ QString resourceDir() {
 #ifdef Q_OS_MACOS
     // The executable sits in the bundle's Contents/MacOS, its resources in Contents/Resources.
     if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath() + QStringLiteral("/../Resources");
+        return QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                               QStringLiteral("/../Resources"));
     return {};
 #else
     QString dir;
@@ -96,7 +98,9 @@ QString resourceDir() {
     }
     if (dir.isEmpty())
         return {};
-    return dir + QStringLiteral("/../share/quillnest-bar");
+    // Both sources give the executable's path with every symbolic link resolved, so ".." is its
+    // folder's parent and cleaning the text is exact.
+    return QDir::cleanPath(dir + QStringLiteral("/../share/quillnest-bar"));
 #endif
 }
 

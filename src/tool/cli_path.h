@@ -45,9 +45,10 @@ bool isExecutableFile(const QString& path);
 // dropped); nothing when it is missing, not a regular file, unreadable or not valid UTF-8.
 std::optional<QString> readUtf8File(const QString& path);
 
-// <directory of the executable>/../share/quillnest-bar (on macOS the bundle's Contents/Resources);
-// empty when the executable's directory is unknown. Uses QCoreApplication::applicationDirPath()
-// when an application object exists, else /proc/self/exe.
+// <directory of the executable>/../share/quillnest-bar (on macOS the bundle's Contents/Resources),
+// without "." or ".." components, as it is shown to the user (/usr/share/quillnest-bar for
+// /usr/bin/quillnest-bar); empty when the executable's directory is unknown. Uses
+// QCoreApplication::applicationDirPath() when an application object exists, else /proc/self/exe.
 QString resourceDir();
 
 // cliPathFrom with the real file system, resource directory and home directory.

@@ -1,5 +1,6 @@
 #include "tool/cli_path.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSet>
@@ -41,6 +42,7 @@ private Q_SLOTS:
     void executableFile();
     void utf8File_data();
     void utf8File();
+    void resourceDirClean();
 };
 
 // Which paths are tested and read, in which order: plain concatenation, nothing normalised.
@@ -268,6 +270,13 @@ void TestCliPath::utf8File() {
     QCOMPARE(text.has_value(), readable);
     if (readable)
         QCOMPARE(*text, expected);
+}
+
+// The resource directory is shown to the user (the pointer file of the not-found notice), so it
+// has no "." or ".." components.
+void TestCliPath::resourceDirClean() {
+    QCOMPARE(resourceDir(), QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                            QStringLiteral("/../share/quillnest-bar")));
 }
 
 QTEST_GUILESS_MAIN(TestCliPath)
