@@ -46,12 +46,12 @@ QString App::tool() const {
 }
 
 ProcessSpec App::process(const QString& tool, const QStringList& args) const {
-    return processSpec(args, tool, processEnvironment(), setup_.ru);
+    return processSpec(args, tool, processEnvironment(), setup_.settings.ru);
 }
 
 void App::tellFailure(ToolCommand command, const QString& tool, const Outcome& outcome) {
     const std::optional<Notice> notice =
-        failureNotice({command, outcome, tool, resourceDir(), homeDirectory(), setup_.ru});
+        failureNotice({command, outcome, tool, resourceDir(), homeDirectory(), setup_.settings.ru});
     if (!notice)
         return;
     qCWarning(lcApp) << notice->summary << notice->body;
@@ -112,7 +112,7 @@ void App::addProject() {
     if (busy != Busy::None)
         return;
     const std::optional<QString> folder =
-        setup_.workspace->chooseFolder(addProjectMessage(setup_.ru));
+        setup_.workspace->chooseFolder(addProjectMessage(setup_.settings.ru));
     if (!folder || folder->isEmpty())
         return;
     if (busy != Busy::None)
@@ -141,7 +141,7 @@ void App::openMaster(const QString& path) {
 }
 
 void App::openConflicts() {
-    QStringList projects = readState(setup_.stateDir).projects;
+    QStringList projects = readState(setup_.settings.stateDir).projects;
     const QString workingDir = QDir::currentPath();
     for (QString& project : projects)
         project = absoluteProjectPath(project, workingDir);

@@ -129,8 +129,8 @@ App* TestApp::makeApp(bool russian) {
     auto workspace = std::make_unique<RecordingWorkspace>();
     workspace_ = workspace.get();
     AppSetup setup;
-    setup.stateDir = stateDir_;
-    setup.ru = russian;
+    setup.settings.stateDir = stateDir_;
+    setup.settings.ru = russian;
     setup.workspace = std::move(workspace);
     setup.notifier = std::make_unique<RecordingNotifier>();
     const QString tool = tool_;
