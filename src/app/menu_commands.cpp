@@ -131,13 +131,7 @@ void App::openMaster(const QString& path) {
     if (path.isEmpty())
         return;
     const QString target = masterTarget(absoluteProjectPath(path, QDir::currentPath()), pathExists);
-    const QUrl url = QUrl::fromLocalFile(target);
-    const std::optional<QString> editor = setup_.workspace->textEditor();
-    if (opensInTextEditor(target, editor.has_value(),
-                          setup_.workspace->applicationFor(url).has_value()))
-        setup_.workspace->openWith(url, *editor);
-    else
-        setup_.workspace->open(url);
+    setup_.workspace->open(QUrl::fromLocalFile(target));
 }
 
 void App::openConflicts() {

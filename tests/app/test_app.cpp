@@ -348,21 +348,12 @@ void TestApp::addProjectCancelledChangesNothing() {
 
 void TestApp::openMaster_data() {
     QTest::addColumn<bool>("hasMaster");
-    QTest::addColumn<bool>("hasEditor");
-    QTest::addColumn<bool>("hasAssigned");
-    QTest::addColumn<QString>("opened"); // "master", "folder" or "editor"
-    const auto s = [](const char* text) { return QString::fromUtf8(text); };
-    QTest::newRow("master, desktop default") << true << false << false << s("master");
-    QTest::newRow("master, editor, nothing assigned") << true << true << false << s("editor");
-    QTest::newRow("master, editor, assigned app") << true << true << true << s("master");
-    QTest::newRow("no master") << false << true << false << s("folder");
+    QTest::newRow("master") << true;
+    QTest::newRow("no master") << false;
 }
 
 void TestApp::openMaster() {
     QFETCH(bool, hasMaster);
-    QFETCH(bool, hasEditor);
-    QFETCH(bool, hasAssigned);
-    QFETCH(QString, opened);
     App* app = makeApp();
     const QString folder = dir_.filePath(QStringLiteral("R&D <b>x</b> \"q\" проект"));
     QDir().mkpath(folder);
@@ -370,24 +361,12 @@ void TestApp::openMaster() {
     QFile::remove(master);
     if (hasMaster)
         writeFile(master, "# master\n");
-    if (hasEditor)
-        workspace_->editor = QStringLiteral("TextEdit");
-    if (hasAssigned)
-        workspace_->assigned = QStringLiteral("editor.desktop");
 
     app->openMaster(folder);
-    if (opened == QLatin1String("editor")) {
-        QVERIFY(workspace_->opened.isEmpty());
-        QCOMPARE(workspace_->openedWith.size(), 1);
-        QCOMPARE(workspace_->openedWith.first().first, QUrl::fromLocalFile(master));
-    } else {
-        QVERIFY(workspace_->openedWith.isEmpty());
-        QCOMPARE(workspace_->opened, QList<QUrl>{QUrl::fromLocalFile(
-                                         opened == QLatin1String("master") ? master : folder)});
-    }
+    QCOMPARE(workspace_->opened, QList<QUrl>{QUrl::fromLocalFile(hasMaster ? master : folder)});
 
     app->openMaster(QString());
-    QCOMPARE(workspace_->opened.size() + workspace_->openedWith.size(), 1);
+    QCOMPARE(workspace_->opened.size(), 1);
 }
 
 void TestApp::openConflictsReadsStateAtClick() {
