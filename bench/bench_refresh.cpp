@@ -48,7 +48,7 @@ StateFixture& fixture(int count) {
 // An App that reads the fixture's state directory.
 AppSetup setupFor(const StateFixture& f) {
     AppSetup setup;
-    setup.stateDir = f.temp.path();
+    setup.settings.stateDir = f.temp.path();
     return setup;
 }
 

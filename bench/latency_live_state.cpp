@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     write(floorDir + QStringLiteral("/state.json"), green);
 
     AppSetup setup;
-    setup.stateDir = appDir;
+    setup.settings.stateDir = appDir;
     App app(std::move(setup));
     app.applicationDidFinishLaunching();
     QFileSystemWatcher floorWatch({floorDir});

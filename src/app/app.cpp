@@ -53,12 +53,11 @@ void App::applicationDidFinishLaunching() {
         return; // quitting
 
     // The timer keeps the relative dates current; the watch shows the tool's results at once.
-    auto* watch = new StateWatch(setup_.stateDir, this);
+    auto* watch = new StateWatch(setup_.settings.stateDir, this);
     connect(watch, &StateWatch::changed, this, &App::requestRefresh);
 
-    if (qEnvironmentVariable("QUILLNEST_SHOW_MENU") == QLatin1String("1")) {
+    if (setup_.settings.showMenu)
         QTimer::singleShot(showMenuDelayMs, this, [this] { item->popUp(); });
-    }
 }
 
 void App::applicationWillTerminate() {

@@ -7,6 +7,7 @@
 // QPointer and do nothing once it is gone.
 #pragma once
 
+#include "core/settings.h"
 #include "desktop/notifier.h"
 #include "desktop/workspace.h"
 #include "menu/compose.h"
@@ -29,11 +30,10 @@ namespace quillnest {
 class ChildProcess;
 class StatusItem;
 
-// What an App is given when it is made: main() passes the process-wide settings and the real
-// desktop, tests their own.
+// What an App is given when it is made: main() passes the settings it read and the real desktop,
+// tests their own.
 struct AppSetup {
-    QString stateDir; // where state.json is read
-    bool ru = false;  // the interface language, handed on to the tool
+    Settings settings;
     // Opens locations and asks for folders; the real desktop when null.
     std::unique_ptr<Workspace> workspace;
     // Finds the tool for every launch; the real search when empty.
@@ -100,8 +100,8 @@ private:
     // Shows the notice for a run of `tool` that ended with `outcome`, if it is a failure; its
     // action runs `command` again as the menu would.
     void tellFailure(ToolCommand command, const QString& tool, const Outcome& outcome);
-    // Writes the snapshot pictures and requests termination when QUILLNEST_SNAPSHOT asks for it;
-    // true when it did.
+    // Writes the snapshot pictures and requests termination when the settings ask for snapshot
+    // mode; true when it did.
     bool runSnapshotMode();
 
     StatusItem* item = nullptr;             // owned; never replaced

@@ -1,4 +1,4 @@
-// Start-up: the language and the state directory, the application, the one App, the event loop.
+// Start-up: the settings, the application, the one App, the event loop.
 #include "app/app.h"
 #include "core/settings.h"
 #include "desktop/quit_on_signal.h"
@@ -19,8 +19,8 @@ bool isSetAndNotEmpty(const char* name) {
 
 // Snapshot mode needs no display: where none is reachable and no platform was asked for, draw
 // offscreen so that it works on a server.
-void chooseHeadlessPlatform() {
-    if (qEnvironmentVariableIsSet("QUILLNEST_SNAPSHOT") && !isSetAndNotEmpty("DISPLAY") &&
+void chooseHeadlessPlatform(const Settings& settings) {
+    if (settings.snapshotPath && !isSetAndNotEmpty("DISPLAY") &&
         !isSetAndNotEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
@@ -28,8 +28,8 @@ void chooseHeadlessPlatform() {
 } // namespace
 
 int main(int argc, char** argv) {
-    initSettings();
-    chooseHeadlessPlatform();
+    const Settings settings = readSettings();
+    chooseHeadlessPlatform(settings);
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quillnest-bar"));
@@ -40,8 +40,7 @@ int main(int argc, char** argv) {
     quitOnTerminationSignals();
 
     AppSetup setup;
-    setup.stateDir = stateDir;
-    setup.ru = ru;
+    setup.settings = settings;
     App delegate(std::move(setup));
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      &App::applicationWillTerminate);

@@ -53,12 +53,12 @@ QString App::tool() const {
 }
 
 ProcessSpec App::process(const QString& tool, const QStringList& args) const {
-    return processSpec(args, tool, processEnvironment(), setup_.ru);
+    return processSpec(args, tool, processEnvironment(), setup_.settings.ru);
 }
 
 void App::tellFailure(ToolCommand command, const QString& tool, const Outcome& outcome) {
     const std::optional<Notice> notice =
-        failureNotice({command, outcome, tool, resourceDir(), homeDirectory(), setup_.ru});
+        failureNotice({command, outcome, tool, resourceDir(), homeDirectory(), setup_.settings.ru});
     if (!notice)
         return;
     qCWarning(lcApp) << notice->summary << notice->body;
@@ -128,7 +128,7 @@ void App::addProject() {
     if (busy != Busy::None)
         return;
     const std::optional<QString> folder =
-        setup_.workspace->chooseFolder(addProjectMessage(setup_.ru));
+        setup_.workspace->chooseFolder(addProjectMessage(setup_.settings.ru));
     if (!folder || folder->isEmpty())
         return;
     if (busy != Busy::None)
@@ -165,17 +165,11 @@ void App::openMaster(const QString& path) {
     if (path.isEmpty())
         return;
     const QString target = masterTarget(absoluteProjectPath(path, QDir::currentPath()), pathExists);
-    const QUrl url = QUrl::fromLocalFile(target);
-    const std::optional<QString> editor = setup_.workspace->textEditor();
-    if (opensInTextEditor(target, editor.has_value(),
-                          setup_.workspace->applicationFor(url).has_value()))
-        setup_.workspace->openWith(url, *editor);
-    else
-        setup_.workspace->open(url);
+    setup_.workspace->open(QUrl::fromLocalFile(target));
 }
 
 void App::openConflicts() {
-    QStringList projects = readState(setup_.stateDir).projects;
+    QStringList projects = readState(setup_.settings.stateDir).projects;
     const QString workingDir = QDir::currentPath();
     for (QString& project : projects)
         project = absoluteProjectPath(project, workingDir);

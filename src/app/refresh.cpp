@@ -15,7 +15,7 @@ namespace quillnest {
 
 void App::refresh() {
     MenuInputs inputs;
-    inputs.summary = readState(setup_.stateDir);
+    inputs.summary = readState(setup_.settings.stateDir);
 
     // The icon first: it is what the user sees change, and composing the menu takes longer than
     // reading the state. A new icon is handed to the tray only when it would look different:
@@ -30,7 +30,7 @@ void App::refresh() {
     }
     item->setToolTip(QStringLiteral("Quillnest"));
 
-    inputs.ru = setup_.ru;
+    inputs.ru = setup_.settings.ru;
     inputs.busy = busy;
     inputs.watching = watcher && watcher->isRunning();
     inputs.now = QDateTime::currentDateTimeUtc();

@@ -18,10 +18,10 @@ QString projectsPicturePath(const QString& path) {
 }
 
 bool App::runSnapshotMode() {
-    if (!qEnvironmentVariableIsSet("QUILLNEST_SNAPSHOT") || !item->menu() || !item->image())
+    if (!setup_.settings.snapshotPath || !item->menu() || !item->image())
         return false;
-    const QString path = qEnvironmentVariable("QUILLNEST_SNAPSHOT");
-    const bool dark = qEnvironmentVariable("QUILLNEST_SNAPSHOT_DARK") == QLatin1String("1");
+    const QString path = *setup_.settings.snapshotPath;
+    const bool dark = setup_.settings.snapshotDark;
     const Menu& menu = *item->menu();
     const QIcon icon = *item->image();
 

@@ -28,9 +28,6 @@ char** environmentBlock() {
 
 } // namespace
 
-bool ru = false;
-QString stateDir;
-
 bool ruFrom(const QStringList& preferredLanguages) {
     const QString first =
         preferredLanguages.isEmpty() ? QStringLiteral("en") : preferredLanguages.first();
@@ -84,9 +81,20 @@ QString homeDirectory() {
     return QDir::homePath();
 }
 
-void initSettings() {
-    ru = ruFrom(preferredLanguages());
-    stateDir = stateDirFrom(processEnvironment(), homeDirectory());
+Settings settingsFrom(const Env& env, const QString& home, const QStringList& languages) {
+    Settings settings;
+    settings.ru = ruFrom(languages);
+    settings.stateDir = stateDirFrom(env, home);
+    const auto snapshot = env.constFind("QUILLNEST_SNAPSHOT");
+    if (snapshot != env.constEnd())
+        settings.snapshotPath = QFile::decodeName(snapshot.value());
+    settings.snapshotDark = env.value("QUILLNEST_SNAPSHOT_DARK") == "1";
+    settings.showMenu = env.value("QUILLNEST_SHOW_MENU") == "1";
+    return settings;
+}
+
+Settings readSettings() {
+    return settingsFrom(processEnvironment(), homeDirectory(), preferredLanguages());
 }
 
 } // namespace quillnest

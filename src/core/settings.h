@@ -1,10 +1,8 @@
-// Process-wide settings fixed once at start-up: the interface language and the state directory.
-//
-// `ru` and `stateDir` are written by initSettings() on the main thread before the event loop runs
-// and only read afterwards, so they need no lock. Only the application layer reads them; everything
-// below it is handed the language or the directory as an argument. The decisions themselves are
-// pure functions of their inputs (preferred languages, environment, home directory) so that tests
-// need no globals.
+// The settings of the utility, fixed once at start-up: the interface language, the state directory
+// and the snapshot and show-menu switches. This is the one place that reads the utility's own
+// environment variables (QUILLNEST_* and the language variables); main() reads them once and hands
+// them to the App. The decisions are pure functions of their inputs (preferred languages,
+// environment, home directory) so that tests need no process environment.
 #pragma once
 
 #include <QByteArray>
@@ -12,14 +10,27 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace quillnest {
 
 // An environment as plain data: variable name to value, each the bytes the process holds, which
 // need not be UTF-8 or any other encoding.
 using Env = QMap<QByteArray, QByteArray>;
 
-extern bool ru;
-extern QString stateDir;
+struct Settings {
+    bool ru = false;  // the interface language, handed on to the tool
+    QString stateDir; // where state.json is read
+    // Snapshot mode: the path of the menu picture (QUILLNEST_SNAPSHOT, taken even when empty);
+    // none when the variable is unset.
+    std::optional<QString> snapshotPath;
+    bool snapshotDark = false; // QUILLNEST_SNAPSHOT_DARK is "1"
+    bool showMenu = false;     // QUILLNEST_SHOW_MENU is "1"
+};
+
+// The settings for an environment, a home directory and the preferred languages. A Boolean
+// variable is on only when it is exactly "1".
+Settings settingsFrom(const Env& env, const QString& home, const QStringList& languages);
 
 // True when the first preferred language begins with "ru" (case-sensitive); an empty list is
 // English.
@@ -40,7 +51,7 @@ Env processEnvironment();
 QStringList preferredLanguages();
 QString homeDirectory();
 
-// Sets `ru` and `stateDir` from the real inputs, in that order.
-void initSettings();
+// The settings of this process, from the real inputs.
+Settings readSettings();
 
 } // namespace quillnest

@@ -10,18 +10,6 @@ void DesktopWorkspace::open(const QUrl& url) {
     QDesktopServices::openUrl(url);
 }
 
-std::optional<QString> DesktopWorkspace::textEditor() {
-    return std::nullopt;
-}
-
-std::optional<QString> DesktopWorkspace::applicationFor(const QUrl&) {
-    return std::nullopt;
-}
-
-void DesktopWorkspace::openWith(const QUrl& url, const QString&) {
-    QDesktopServices::openUrl(url);
-}
-
 std::optional<QString> DesktopWorkspace::chooseFolder(const QString& message) {
     QFileDialog dialog;
     dialog.setWindowTitle(message);

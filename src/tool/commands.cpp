@@ -1,7 +1,5 @@
 #include "tool/commands.h"
 
-#include <QFileInfo>
-
 namespace quillnest {
 
 QString masterFilePath(const QString& project) {
@@ -39,11 +37,6 @@ QStringList addProjectArgs(const QString& folder, bool masterExists) {
 QString masterTarget(const QString& project, const std::function<bool(const QString&)>& exists) {
     const QString master = masterFilePath(project);
     return exists(master) ? master : project;
-}
-
-bool opensInTextEditor(const QString& target, bool haveTextEditor, bool haveAssignedApplication) {
-    return QFileInfo(target).suffix() == QLatin1String("md") && haveTextEditor &&
-           !haveAssignedApplication;
 }
 
 QStringList conflictFolders(const QStringList& projects,

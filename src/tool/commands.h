@@ -28,10 +28,6 @@ QStringList addProjectArgs(const QString& folder, bool masterExists);
 // The master file of a project, or the project folder when it has none.
 QString masterTarget(const QString& project, const std::function<bool(const QString&)>& exists);
 
-// Whether a target opens in the platform's text editor rather than with its assigned application:
-// a ".md" file (case-sensitive), a text editor known, and no application assigned to the file.
-bool opensInTextEditor(const QString& target, bool haveTextEditor, bool haveAssignedApplication);
-
 // The conflicts folders that exist, in project order.
 QStringList conflictFolders(const QStringList& projects,
                             const std::function<bool(const QString&)>& exists);

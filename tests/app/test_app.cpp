@@ -3,6 +3,7 @@
 #include "app/app.h"
 #include "app/app_probe.h"
 #include "desktop/workspace.h"
+#include "support/processes.h"
 #include "support/recording_notifier.h"
 #include "support/recording_workspace.h"
 #include "support/test_support.h"
@@ -19,6 +20,8 @@
 #include <QTimer>
 
 #include <csignal>
+
+#include <sys/wait.h>
 
 using namespace quillnest;
 using namespace quillnest::test;
@@ -66,6 +69,9 @@ private Q_SLOTS:
     void watchMarkStaysOffWhenWatchCannotStart();
     void oneCommandAtATime_data();
     void oneCommandAtATime();
+    void toolFaults_data();
+    void toolFaults();
+    void manyRefreshesKeepTheHeapFlat();
 
 private:
     App* makeApp(bool russian = false);
@@ -129,12 +135,11 @@ App* TestApp::makeApp(bool russian) {
     auto workspace = std::make_unique<RecordingWorkspace>();
     workspace_ = workspace.get();
     AppSetup setup;
-    setup.stateDir = stateDir_;
-    setup.ru = russian;
+    setup.settings.stateDir = stateDir_;
+    setup.settings.ru = russian;
     setup.workspace = std::move(workspace);
     setup.notifier = std::make_unique<RecordingNotifier>();
-    const QString tool = tool_;
-    setup.locateTool = [tool] { return tool; };
+    setup.locateTool = [this] { return tool_; };
     app_ = std::make_unique<App>(std::move(setup));
     qputenv("FAKE_LOG", log_.toLocal8Bit());
     qunsetenv("FAKE_RELEASE");
@@ -312,13 +317,31 @@ void TestApp::oldWatchCompletionKeepsNewWatcher() {
     QVERIFY(findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
 }
 
+// The watch process killed by someone else: the next refresh, whichever comes first, shows the
+// watch item off, the completion forgets the process, and switching on starts a new one.
 void TestApp::watchEndedFromOutside() {
     App* app = makeApp();
     app->toggleWatch();
     QVERIFY(AppProbe::watcher(app));
-    ::kill(AppProbe::watcher(app)->pid(), SIGKILL);
+    QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 1, 10000);
+    QVERIFY(findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
+
+    // Killed, and its end awaited without running the event loop, so that the completion has not
+    // been handled yet.
+    const pid_t pid = AppProbe::watcher(app)->pid();
+    QCOMPARE(::kill(pid, SIGKILL), 0);
+    siginfo_t info{};
+    while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    app->refresh();
+    QVERIFY(!findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
+
     QTRY_VERIFY_WITH_TIMEOUT(!AppProbe::watcher(app), 10000);
     QVERIFY(!findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
+    QCOMPARE(zombieChildren(), 0);
+    app->toggleWatch();
+    QVERIFY(AppProbe::watcher(app) && AppProbe::watcher(app)->pid() != pid);
+    QVERIFY(findAction(*AppProbe::item(app)->menu(), Action::ToggleWatch)->checked);
 }
 
 void TestApp::quitStopsTheWatcher() {
@@ -348,21 +371,12 @@ void TestApp::addProjectCancelledChangesNothing() {
 
 void TestApp::openMaster_data() {
     QTest::addColumn<bool>("hasMaster");
-    QTest::addColumn<bool>("hasEditor");
-    QTest::addColumn<bool>("hasAssigned");
-    QTest::addColumn<QString>("opened"); // "master", "folder" or "editor"
-    const auto s = [](const char* text) { return QString::fromUtf8(text); };
-    QTest::newRow("master, desktop default") << true << false << false << s("master");
-    QTest::newRow("master, editor, nothing assigned") << true << true << false << s("editor");
-    QTest::newRow("master, editor, assigned app") << true << true << true << s("master");
-    QTest::newRow("no master") << false << true << false << s("folder");
+    QTest::newRow("master") << true;
+    QTest::newRow("no master") << false;
 }
 
 void TestApp::openMaster() {
     QFETCH(bool, hasMaster);
-    QFETCH(bool, hasEditor);
-    QFETCH(bool, hasAssigned);
-    QFETCH(QString, opened);
     App* app = makeApp();
     const QString folder = dir_.filePath(QStringLiteral("R&D <b>x</b> \"q\" проект"));
     QDir().mkpath(folder);
@@ -370,24 +384,12 @@ void TestApp::openMaster() {
     QFile::remove(master);
     if (hasMaster)
         writeFile(master, "# master\n");
-    if (hasEditor)
-        workspace_->editor = QStringLiteral("TextEdit");
-    if (hasAssigned)
-        workspace_->assigned = QStringLiteral("editor.desktop");
 
     app->openMaster(folder);
-    if (opened == QLatin1String("editor")) {
-        QVERIFY(workspace_->opened.isEmpty());
-        QCOMPARE(workspace_->openedWith.size(), 1);
-        QCOMPARE(workspace_->openedWith.first().first, QUrl::fromLocalFile(master));
-    } else {
-        QVERIFY(workspace_->openedWith.isEmpty());
-        QCOMPARE(workspace_->opened, QList<QUrl>{QUrl::fromLocalFile(
-                                         opened == QLatin1String("master") ? master : folder)});
-    }
+    QCOMPARE(workspace_->opened, QList<QUrl>{QUrl::fromLocalFile(hasMaster ? master : folder)});
 
     app->openMaster(QString());
-    QCOMPARE(workspace_->opened.size() + workspace_->openedWith.size(), 1);
+    QCOMPARE(workspace_->opened.size(), 1);
 }
 
 void TestApp::openConflictsReadsStateAtClick() {
@@ -640,6 +642,121 @@ void TestApp::oneCommandAtATime() {
     writeFile(release + QStringLiteral(".init"), "");
     QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
     QCOMPARE(loggedCalls(), calls);
+}
+
+// Each tool is run by "Sync Now" `runs` times in a row; afterwards the command must be over, the
+// menu offer its commands again, nothing be left behind (descriptors, zombies, threads), and a
+// sound tool run after it must work.
+void TestApp::toolFaults_data() {
+    QTest::addColumn<QByteArray>("script"); // empty: `tool` names the tool as it is
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<bool>("marks"); // each run of the script adds a byte to $MARK
+
+    const QString none;
+    QTest::newRow("SIGSEGV") << QByteArray("ulimit -c 0\necho >> \"$MARK\"\nkill -SEGV $$\nsleep 5")
+                             << none << 1 << true;
+    QTest::newRow("SIGABRT") << QByteArray("ulimit -c 0\necho >> \"$MARK\"\nkill -ABRT $$\nsleep 5")
+                             << none << 1 << true;
+    QTest::newRow("300 MB to stdout and stderr")
+        << QByteArray("head -c 157286400 /dev/zero\nhead -c 157286400 /dev/zero >&2\n"
+                      "echo >> \"$MARK\"")
+        << none << 1 << true;
+    QTest::newRow("long line without end to stdout")
+        << QByteArray("tr '\\0' 'x' < /dev/zero | head -c 104857600\necho >> \"$MARK\"") << none
+        << 1 << true;
+    QTest::newRow("exit status 255")
+        << QByteArray("echo >> \"$MARK\"\nexit 255") << none << 1 << true;
+    QTest::newRow("exits at once, 1000 times in a row")
+        << QByteArray("echo >> \"$MARK\"") << none << 1000 << true;
+    QTest::newRow("directory") << QByteArray() << QStringLiteral("<dir>") << 1 << false;
+    QTest::newRow("not executable") << QByteArray() << QStringLiteral("<plain>") << 1 << false;
+    QTest::newRow("missing") << QByteArray() << QStringLiteral("<missing>") << 1 << false;
+    QTest::newRow("empty path") << QByteArray() << QString() << 1 << false;
+    QTest::newRow("NUL in path") << QByteArray() << QStringLiteral("<nul>") << 1 << false;
+}
+
+void TestApp::toolFaults() {
+    QFETCH(QByteArray, script);
+    QFETCH(QString, tool);
+    QFETCH(int, runs);
+    QFETCH(bool, marks);
+
+    const QString mark =
+        dir_.filePath(QStringLiteral("mark-") + QLatin1StringView(QTest::currentDataTag()));
+    QFile::remove(mark);
+    qputenv("MARK", QFile::encodeName(mark));
+    if (!script.isEmpty()) {
+        tool = writeScript(dir_.filePath(QStringLiteral("faulty-tool")), script);
+        QVERIFY(!tool.isEmpty());
+    } else if (tool == QLatin1String("<dir>")) {
+        tool = dir_.filePath(QStringLiteral("a-directory"));
+        QVERIFY(QDir().mkpath(tool));
+    } else if (tool == QLatin1String("<plain>")) {
+        tool = dir_.filePath(QStringLiteral("not-executable"));
+        writeFile(tool, "#!/bin/sh\necho >> \"$MARK\"\n");
+    } else if (tool == QLatin1String("<missing>")) {
+        tool = dir_.filePath(QStringLiteral("no-such-tool"));
+    } else if (tool == QLatin1String("<nul>")) {
+        tool = dir_.filePath(QStringLiteral("tool")) + QChar(u'\0') + QStringLiteral("x");
+    }
+
+    tool_ = tool;
+    App* app = makeApp();
+    app->refresh();
+    const int descriptors = openDescriptors();
+    const int threads = threadCount();
+    for (int i = 0; i < runs; ++i) {
+        app->syncNow();
+        QVERIFY2(waitUntil([app] { return AppProbe::busy(app) == Busy::None; }),
+                 qPrintable(QString::number(i)));
+    }
+    QVERIFY(findAction(*AppProbe::item(app)->menu(), Action::SyncNow));
+    QCOMPARE(QFileInfo(mark).size(), qint64(marks ? runs : 0));
+    QCOMPARE(zombieChildren(), 0);
+    QCOMPARE(openDescriptors(), descriptors);
+    // Waiter threads end right after handing over their completion.
+    QVERIFY2(waitUntil([threads] { return threadCount() <= threads; }),
+             qPrintable(QStringLiteral("%1 threads, %2 before").arg(threadCount()).arg(threads)));
+
+    // The utility goes on working with a sound tool.
+    tool_ = writeScript(dir_.filePath(QStringLiteral("good-tool")), ": > \"$MARK.good\"");
+    app->checkNow();
+    QVERIFY(waitUntil([app] { return AppProbe::busy(app) == Busy::None; }));
+    QVERIFY(QFile::exists(mark + QStringLiteral(".good")));
+}
+
+// Thousands of refreshes, each building a different menu and every few an icon of another colour:
+// the live heap must end where it was after the first thousand.
+void TestApp::manyRefreshesKeepTheHeapFlat() {
+    constexpr int warmUp = 1000;
+    constexpr int refreshes = 10000;
+    const QByteArray key = QDir(dir_.path()).absolutePath().toUtf8();
+    const QByteArray red =
+        R"({"projects":{")" + key + R"(":{"secrets":3,"synced":"2024-05-01T10:00:00Z"}}})";
+    const QByteArray green =
+        R"({"projects":{")" + key + R"(":{"checked":"2024-05-01T10:00:00Z"}}})";
+
+    App* app = makeApp();
+    const qint64 start = liveHeap();
+    qint64 before = 0;
+    for (int i = 0; i < refreshes; ++i) {
+        if (i % 10 == 0)
+            writeState((i / 10) % 2 ? red : green);
+        AppProbe::busy(app) = i % 2 ? Busy::Sync : Busy::None;
+        app->refresh();
+        if (i % 100 == 0)
+            QCoreApplication::processEvents(); // deferred deletions, as the event loop would run
+        if (i + 1 == warmUp)
+            before = liveHeap();
+    }
+    QCoreApplication::processEvents();
+    const qint64 after = liveHeap();
+    qInfo("live heap: %lld bytes before the first refresh, %lld after %d, %lld after %d (%+lld)",
+          qlonglong(start), qlonglong(before), warmUp, qlonglong(after), refreshes,
+          qlonglong(after - before));
+    // Nine thousand refreshes that each kept a few bytes would pass this by far.
+    QVERIFY2(after - before < 64 * 1024, qPrintable(QString::number(after - before)));
 }
 
 QTEST_MAIN(TestApp)

@@ -119,8 +119,8 @@ void TestNotifications::failuresAreTold() {
     server_.bodies.clear();
 
     AppSetup setup;
-    setup.stateDir = dir_.filePath(QStringLiteral("state"));
-    setup.ru = ru;
+    setup.settings.stateDir = dir_.filePath(QStringLiteral("state"));
+    setup.settings.ru = ru;
     setup.workspace = std::make_unique<RecordingWorkspace>();
     const QString tool =
         toolThere ? dir_.filePath(QStringLiteral("bin/quillnest")) : QStringLiteral("quillnest");

@@ -120,9 +120,6 @@ void TestSnapshotMode::darkOnlyForOne_data() {
     QTest::addColumn<bool>("dark");
     QTest::newRow("1") << QStringLiteral("1") << true;
     QTest::newRow("true") << QStringLiteral("true") << false;
-    QTest::newRow("yes") << QStringLiteral("yes") << false;
-    QTest::newRow("01") << QStringLiteral("01") << false;
-    QTest::newRow("1 space") << QStringLiteral("1 ") << false;
 }
 
 void TestSnapshotMode::darkOnlyForOne() {

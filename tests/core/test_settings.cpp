@@ -13,6 +13,8 @@ private Q_SLOTS:
     void linuxLanguages();
     void stateDirectory_data();
     void stateDirectory();
+    void switches_data();
+    void switches();
 };
 
 void TestSettings::language_data() {
@@ -71,6 +73,43 @@ void TestSettings::stateDirectory() {
     QFETCH(Env, env);
     QFETCH(QString, expected);
     QCOMPARE(stateDirFrom(env, QStringLiteral("/Users/a")), expected);
+}
+
+// The snapshot and show-menu variables; a Boolean is on only when it is exactly "1".
+void TestSettings::switches_data() {
+    QTest::addColumn<Env>("env");
+    QTest::addColumn<std::optional<QString>>("snapshot");
+    QTest::addColumn<bool>("dark");
+    QTest::addColumn<bool>("showMenu");
+    const std::optional<QString> none;
+    QTest::newRow("nothing set") << Env{} << none << false << false;
+    QTest::newRow("all on") << Env{{"QUILLNEST_SNAPSHOT", "/t/m \xd0\xbc.png"},
+                                   {"QUILLNEST_SNAPSHOT_DARK", "1"},
+                                   {"QUILLNEST_SHOW_MENU", "1"}}
+                            << std::optional(QStringLiteral("/t/m м.png")) << true << true;
+    QTest::newRow("empty snapshot is set")
+        << Env{{"QUILLNEST_SNAPSHOT", ""}, {"QUILLNEST_SNAPSHOT_DARK", ""}}
+        << std::optional(QString()) << false << false;
+    QTest::newRow("true") << Env{{"QUILLNEST_SNAPSHOT_DARK", "true"},
+                                 {"QUILLNEST_SHOW_MENU", "yes"}}
+                          << none << false << false;
+    QTest::newRow("padded") << Env{{"QUILLNEST_SNAPSHOT_DARK", " 1"}, {"QUILLNEST_SHOW_MENU", "1 "}}
+                            << none << false << false;
+    QTest::newRow("01") << Env{{"QUILLNEST_SNAPSHOT_DARK", "01"}, {"QUILLNEST_SHOW_MENU", "01"}}
+                        << none << false << false;
+}
+
+void TestSettings::switches() {
+    QFETCH(Env, env);
+    QFETCH(std::optional<QString>, snapshot);
+    QFETCH(bool, dark);
+    QFETCH(bool, showMenu);
+    const Settings settings = settingsFrom(env, QStringLiteral("/h"), {QStringLiteral("ru")});
+    QCOMPARE(settings.snapshotPath, snapshot);
+    QCOMPARE(settings.snapshotDark, dark);
+    QCOMPARE(settings.showMenu, showMenu);
+    QVERIFY(settings.ru);
+    QCOMPARE(settings.stateDir, QStringLiteral("/h/.quillnest"));
 }
 
 QTEST_APPLESS_MAIN(TestSettings)

@@ -1,19 +1,14 @@
 #include "menu/dbus_menu_layout.h"
+#include "support/menu_item.h"
 
 #include <QTest>
 
 Q_DECLARE_METATYPE(quillnest::MenuItem)
 
 using namespace quillnest;
+using namespace quillnest::test;
 
 namespace {
-
-MenuItem item(const QString& title, Action action = Action::None) {
-    MenuItem entry;
-    entry.title = title;
-    entry.action = action;
-    return entry;
-}
 
 MenuItem submenu(int projects) {
     MenuItem entry = item(QStringLiteral("Open master file"));

@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +34,19 @@ QByteArray stateListing(const QStringList& paths) {
     return QJsonDocument(QJsonObject{{u"projects"_qs, projects}}).toJson();
 }
 
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
 } // namespace
 
 class TestStateReader : public QObject {
@@ -47,6 +64,8 @@ private Q_SLOTS:
     void unreadableStateFile_data();
     void unreadableStateFile();
     void largeFile();
+    void rewrittenWhileRead_data();
+    void rewrittenWhileRead();
 };
 
 void TestStateReader::summarize_data() {
@@ -370,6 +389,96 @@ void TestStateReader::largeFile() {
     QCOMPARE(readState(temp.path()), Summary());
     writeFile(file, QByteArray(depth, '{'));
     QCOMPARE(readState(temp.path()), Summary());
+}
+
+// A writer thread replaces the state file over and over while it is read in a loop. Every read
+// must give one of the written states or the empty one, whatever moment it reads at. The states
+// list the first few of the same projects, so two of them agree byte for byte up to where the
+// shorter closes its projects: a read that mixes the bytes of two is one of them or not JSON.
+void TestStateReader::rewrittenWhileRead_data() {
+    QTest::addColumn<bool>("inPlace");
+    QTest::newRow("atomic rename") << false;
+    QTest::newRow("truncated in place") << true;
+}
+
+void TestStateReader::rewrittenWhileRead() {
+    QFETCH(bool, inPlace);
+    constexpr int rewrites = 300;
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+
+    // Real project folders, so that existence checks keep them; enough of them that the largest
+    // state spans several pages.
+    QStringList projects;
+    for (int i = 0; i < 120; ++i) {
+        projects.append(
+            temp.filePath(QStringLiteral("projects/R&D \"%1\" проект").arg(i, 3, 10, QChar(u'0'))));
+        QVERIFY(QDir().mkpath(projects.last()));
+    }
+    const QString file = temp.filePath(QStringLiteral("state.json"));
+    QList<QByteArray> states;
+    QList<Summary> valid{Summary{}};
+    for (const qsizetype count : {1, 120, 7, 40}) {
+        states.append(stateListing(projects.first(count)));
+        writeFile(file, states.last());
+        valid.append(readState(temp.path()));
+        QCOMPARE(valid.last().projects.size(), count);
+    }
+
+    std::atomic<int> reads{0};
+    std::atomic<bool> failed{false};
+    std::atomic<bool> stop{false};
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        const QByteArray target = QFile::encodeName(file);
+        const QByteArray temporary = target + ".tmp";
+        // At least `rewrites` rewrites, and on until the reader has read as many times.
+        for (int i = 0; !stop && !failed && (i < rewrites || reads < rewrites); ++i) {
+            const QByteArray& state = states[i % states.size()];
+            if (inPlace) {
+                // Two writes, so that a reader also meets half a file.
+                const int fd = ::open(target.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+                const size_t half = size_t(state.size()) / 2;
+                if (fd < 0 || !writeAll(fd, state.constData(), half) ||
+                    !writeAll(fd, state.constData() + half, size_t(state.size()) - half))
+                    failed = true;
+                if (fd >= 0)
+                    ::close(fd);
+            } else {
+                const int fd =
+                    ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                if (fd < 0 || !writeAll(fd, state.constData(), size_t(state.size())))
+                    failed = true;
+                if (fd >= 0)
+                    ::close(fd);
+                if (::rename(temporary.constData(), target.constData()) != 0)
+                    failed = true;
+            }
+        }
+        written = true;
+    });
+    // Ends the writer also when a check below returns early.
+    struct Stop {
+        std::atomic<bool>& stop;
+        std::thread& thread;
+        ~Stop() {
+            stop = true;
+            if (thread.joinable())
+                thread.join();
+        }
+    } stopWriter{stop, writer};
+
+    int nonEmpty = 0;
+    while (!written) {
+        const Summary summary = readState(temp.path());
+        QVERIFY2(valid.contains(summary), qPrintable(summary.projects.join(u'|')));
+        nonEmpty += !summary.projects.isEmpty();
+        ++reads;
+    }
+    writer.join();
+    QVERIFY(!failed);
+    if (!inPlace)
+        QCOMPARE(nonEmpty, int(reads)); // a renamed file is always whole
 }
 
 QTEST_APPLESS_MAIN(TestStateReader)

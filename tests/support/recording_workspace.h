@@ -5,7 +5,6 @@
 #include "desktop/workspace.h"
 
 #include <QList>
-#include <QPair>
 #include <QStringList>
 #include <QUrl>
 
@@ -17,18 +16,12 @@ namespace quillnest::test {
 // Records what would be opened; answers the questions as its fields say.
 struct RecordingWorkspace final : Workspace {
     QList<QUrl> opened;
-    QList<QPair<QUrl, QString>> openedWith;
-    std::optional<QString> editor;
-    std::optional<QString> assigned;
     std::optional<QString> folder; // the folder chooser's answer
     QStringList messages;          // what the folder chooser was asked with
     // Runs while the chooser is open, as the event loop of a real chooser would run menu actions.
     std::function<void()> whileChoosing;
 
     void open(const QUrl& url) override { opened.append(url); }
-    std::optional<QString> textEditor() override { return editor; }
-    std::optional<QString> applicationFor(const QUrl&) override { return assigned; }
-    void openWith(const QUrl& url, const QString& app) override { openedWith.append({url, app}); }
     std::optional<QString> chooseFolder(const QString& message) override {
         messages.append(message);
         if (whileChoosing)

@@ -1,3 +1,4 @@
+#include "support/processes.h"
 #include "tool/child_process.h"
 #include "tool/run.h"
 
@@ -18,6 +19,7 @@
 #include <cerrno>
 
 using namespace quillnest;
+using namespace quillnest::test;
 
 namespace {
 
@@ -65,19 +67,6 @@ bool processState(pid_t pid, char* state, pid_t* parent) {
     *state = fields.at(0).at(0);
     *parent = static_cast<pid_t>(fields.at(1).toLong());
     return true;
-}
-
-int zombieChildren() {
-    int zombies = 0;
-    for (const QString& name : entries(QStringLiteral("/proc"))) {
-        bool numeric = false;
-        const pid_t pid = static_cast<pid_t>(name.toLong(&numeric));
-        char state = 0;
-        pid_t parent = 0;
-        if (numeric && processState(pid, &state, &parent) && parent == ::getpid() && state == 'Z')
-            ++zombies;
-    }
-    return zombies;
 }
 
 bool writeTool(const QString& path, const QByteArray& script) {

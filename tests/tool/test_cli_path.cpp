@@ -138,6 +138,26 @@ void TestCliPath::choice_data() {
     QTest::newRow("pointer names second line")
         << QStringList{pointed} << QStringList{} << QStringList{} << ("x\n" + pointer)
         << QStringLiteral("quillnest");
+    // Garbage in the pointer file, even around the path of a real tool, is passed over.
+    QByteArray random(4096, Qt::Uninitialized);
+    quint32 x = 2463534242u; // xorshift32: the same bytes every run
+    for (char& byte : random) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        byte = char(x);
+    }
+    const QList<QPair<const char*, QByteArray>> garbage{
+        {"random bytes", random},
+        {"invalid UTF-8", "\xff\xfe\xc3\x28\xa0\xa1\xe2\x28\xa1\xf0\x90"},
+        {"controls and NUL", QByteArray("\x01\x02\x00\x7f\x1b[31m\x00", 10)},
+        {"real tool, then NUL", pointer + QByteArray("\0garbage", 8)},
+        {"real tool, then garbage line", pointer + "\n\x01\x02\x03"},
+        {"byte-order mark only", "\xef\xbb\xbf"},
+        {"4 MB of zeros", QByteArray(4 << 20, '\0')}};
+    for (const auto& [name, content] : garbage)
+        QTest::newRow(name) << QStringList{pointed, home} << QStringList{} << QStringList{}
+                            << content << home;
     QTest::newRow("bundled not executable")
         << QStringList{home} << QStringList{bundled} << QStringList{} << QByteArray() << home;
     QTest::newRow("home beats system") << QStringList{home} << QStringList{}

@@ -1,3 +1,4 @@
+#include "support/menu_item.h"
 #include "tray/menu_builder.h"
 
 #include <QAction>
@@ -8,17 +9,7 @@
 #include <QTextDocumentFragment>
 
 using namespace quillnest;
-
-namespace {
-
-MenuItem item(const QString& title, Action action = Action::None) {
-    MenuItem entry;
-    entry.title = title;
-    entry.action = action;
-    return entry;
-}
-
-} // namespace
+using namespace quillnest::test;
 
 class TestMenuBuilder : public QObject {
     Q_OBJECT

@@ -2,6 +2,7 @@
 // StatusNotifierWatcher takes the registrations, and a second connection reads properties,
 // introspection and layouts and sends events. Skipped without dbus-daemon.
 #include "menu/dot_icon.h"
+#include "support/menu_item.h"
 #include "support/private_bus.h"
 #include "tray/dbus_types.h"
 #include "tray/status_item.h"
@@ -27,13 +28,6 @@ const QString itemPath = QStringLiteral("/StatusNotifierItem");
 const QString menuPath = QStringLiteral("/MenuBar");
 const QString itemInterface = QStringLiteral("org.kde.StatusNotifierItem");
 const QString menuInterface = QStringLiteral("com.canonical.dbusmenu");
-
-MenuItem item(const QString& title, Action action = Action::None) {
-    MenuItem entry;
-    entry.title = title;
-    entry.action = action;
-    return entry;
-}
 
 // The menu as the utility composes it: ids 1 status, 2 separator, 3 sync, 4 watch, 5 projects.
 Menu menuWith(const QStringList& projects) {
