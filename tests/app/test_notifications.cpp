@@ -197,8 +197,8 @@ void TestNotifications::markupAndActions() {
     };
 
     AppSetup setup;
-    setup.stateDir = dir_.filePath(QStringLiteral("state"));
-    setup.ru = ru;
+    setup.settings.stateDir = dir_.filePath(QStringLiteral("state"));
+    setup.settings.ru = ru;
     setup.workspace = std::make_unique<RecordingWorkspace>();
     const QString tool =
         dir_.filePath(runs ? QStringLiteral("R&D <x>/failing") : QStringLiteral("R&D <x>/missing"));
