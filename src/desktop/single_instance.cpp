@@ -41,9 +41,10 @@ Claim claimBusName() {
 // the children (the watch process, the tool's runs): a lock one of them inherited would outlive a
 // crashed utility and block its next start. O_NOFOLLOW refuses a symbolic link planted at the name.
 Claim claimLockFile() {
-    const QString path = singleInstanceLockPath(qEnvironmentVariable("XDG_RUNTIME_DIR"));
-    if (path.isEmpty())
+    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtimeDir.isEmpty())
         return Claim::Unavailable;
+    const QString path = runtimeDir + QLatin1Char('/') + QLatin1String(singleInstanceLockName);
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
@@ -69,15 +70,9 @@ bool sessionBusReachable() {
     return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
 }
 
-QString singleInstanceLockPath(const QString& runtimeDir) {
-    if (runtimeDir.isEmpty())
-        return {};
-    return runtimeDir + QLatin1Char('/') + QLatin1String(singleInstanceLockName);
-}
-
 // The bus when there is one; the lock file otherwise. A guard that cannot be set up lets the
 // utility run: a missing guard costs at worst a second icon, a wrong refusal the only one.
-bool claimSingleInstance() {
+static bool claimSingleInstance() {
     const Claim bus = claimBusName();
     if (bus != Claim::Unavailable)
         return bus == Claim::Owned;

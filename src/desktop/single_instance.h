@@ -2,12 +2,7 @@
 // (with no bus reachable, an flock()ed file under $XDG_RUNTIME_DIR); a later start finds it owned
 // and leaves. The bus releases the name and the kernel the lock when their process ends, however it
 // ends, so a crashed utility never blocks the next start.
-//
-// Main thread, after the application object exists. Snapshot mode does not ask: it may always run
-// beside a running utility.
 #pragma once
-
-#include <QString>
 
 namespace quillnest {
 
@@ -20,17 +15,11 @@ inline constexpr char singleInstanceLockName[] = "quillnest-bar.lock";
 // even loaded.
 bool sessionBusReachable();
 
-// True when this process is now the one instance, or when there is nothing to guard with (neither a
-// session bus nor $XDG_RUNTIME_DIR): the utility then runs. False when another instance holds the
-// name or the lock. The claim lasts until the process ends.
-bool claimSingleInstance();
-
-// The lock file used without a session bus: <runtimeDir>/quillnest-bar.lock, or empty for an empty
-// runtimeDir.
-QString singleInstanceLockPath(const QString& runtimeDir);
-
-// A second start: the message on standard error (English, or Russian for `ru`), and true to tell
-// the caller to exit. Nothing for the first one or in snapshot mode, which always runs.
+// Call on the main thread after the application object exists. Claims the session for this process
+// (the claim lasts until it ends) and answers false; when another instance holds it, says so on
+// standard error (English, or Russian for `ru`) and answers true: the caller exits. Snapshot mode
+// (QUILLNEST_SNAPSHOT) claims nothing and always runs, also beside a running utility; so does a
+// start with neither a session bus nor $XDG_RUNTIME_DIR, which has nothing to guard with.
 bool leaveIfAlreadyRunning(bool ru);
 
 } // namespace quillnest
