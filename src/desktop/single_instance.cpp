@@ -1,10 +1,10 @@
 #include "desktop/single_instance.h"
+#include "core/session_bus.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusReply>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
@@ -61,14 +61,6 @@ Claim claimLockFile() {
 }
 
 } // namespace
-
-bool sessionBusReachable() {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
-        !qEnvironmentVariableIsEmpty("DISPLAY"))
-        return true;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
-}
 
 // The bus when there is one; the lock file otherwise. A guard that cannot be set up lets the
 // utility run: a missing guard costs at worst a second icon, a wrong refusal the only one.

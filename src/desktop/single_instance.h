@@ -10,11 +10,6 @@ namespace quillnest {
 inline constexpr char singleInstanceBusName[] = "org.quillnest.bar";
 inline constexpr char singleInstanceLockName[] = "quillnest-bar.lock";
 
-// Whether this process can have a session bus: an address in the environment, the per-user bus
-// socket, or an X display, over which libdbus finds or starts one. Without any of them D-Bus is not
-// even loaded.
-bool sessionBusReachable();
-
 // Call on the main thread after the application object exists. Claims the session for this process
 // (the claim lasts until it ends) and answers false; when another instance holds it, says so on
 // standard error (English, or Russian for `ru`) and answers true: the caller exits. Snapshot mode
