@@ -3,8 +3,17 @@
 
 all: build
 
+# The package sets of scripts/install-deps.sh a target needs; its prerequisites (build, deps) see
+# the same value, so that everything is installed before CMake looks for it.
+DEPS_SETS = build
+test asan-test host-screenshots: DEPS_SETS = build test
+bench: DEPS_SETS = build bench
+fuzz: DEPS_SETS = build fuzz
+package: DEPS_SETS = build package
+format format-check: DEPS_SETS = format
+
 deps:
-	@./scripts/install-deps.sh
+	@./scripts/install-deps.sh $(DEPS_SETS)
 
 build: deps
 	cmake --preset default
@@ -21,10 +30,10 @@ asan-test: deps
 bench: build
 	./bench/run
 
-format:
+format: deps
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
-format-check:
+format-check: deps
 	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 
 clean:

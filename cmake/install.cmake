@@ -43,7 +43,7 @@ if(QN_DESKTOP_FILE_VALIDATE)
                      ${QN_PACKAGING_DIR}/autostart/quillnest-bar.desktop)
 else()
     message(WARNING "desktop-file-validate (Debian package desktop-file-utils) was not found: the "
-                    "desktop entries go unchecked; scripts/install-deps.sh installs it")
+                    "desktop entries go unchecked; `scripts/install-deps.sh test` installs it")
 endif()
 
 # The icon: the SVG as drawn, and PNGs of the usual theme sizes rendered from it into the build
@@ -72,7 +72,7 @@ if(QN_RSVG_CONVERT)
     add_custom_target(qn_icons ALL DEPENDS ${icon_pngs})
 else()
     message(WARNING "rsvg-convert (Debian package librsvg2-bin) was not found: the PNG icons are "
-                    "neither built nor installed; scripts/install-deps.sh installs it")
+                    "neither built nor installed; `scripts/install-deps.sh package` installs it")
 endif()
 
 # The Debian package.
@@ -103,8 +103,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's Wayland plugin lets the utility run as a native Wayland client; without it Qt falls back to
-# XWayland, where everything works the same.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+# XWayland, where everything works the same. Qt's translations put Qt's own texts (the folder
+# chooser's) in the user's language; without them they stay English.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, qt6-translations-l10n")
 # The tray on GNOME Shell needs this extension; other desktops show the icon as they are.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS gnome-shell-extension-appindicator)
 

@@ -1,19 +1,38 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing, the demo and the benchmarks need.
-# Installs nothing when every package is already there; uses sudo only when not root.
+# Installs the Debian packages of the given sets; installs nothing when every package is already
+# there; uses sudo only when not root. Usage: scripts/install-deps.sh [SET...]   (default: build)
+#
+#   build    building the utility and the stand-in tool, and `make demo`'s pictures (a font)
+#   test     what `make test` and `make asan-test` add: the X11 tray (Xvfb, trayer, xdotool,
+#            ImageMagick, tesseract), the StatusNotifierItem hosts (xfce4-panel, sway, waybar), a
+#            private session bus, the desktop-entry validator, Qt's translations
+#   bench    `make bench`: Google Benchmark, hyperfine, time, the X11 tray of the start-up figures
+#   fuzz     `make fuzz`: clang with its sanitizer and libFuzzer runtimes
+#   package  `make package`: dpkg-shlibdeps, the icon renderer, the desktop-entry validator
+#   format   `make format` and `make format-check`: clang-format
+#   all      every set
 set -euo pipefail
 
-packages=(
-    build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev
-    libicu-dev libbenchmark-dev
-    clang libclang-rt-14-dev
-    fonts-dejavu-core
-    xvfb xauth trayer xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng python3
-    dbus-daemon python3-dbus xfce4-panel xfconf sway waybar grim qt6-wayland
-    hyperfine time libxcb1-dev
-    dpkg-dev desktop-file-utils librsvg2-bin
+declare -A sets=(
+    [build]="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+             libicu-dev fonts-dejavu-core"
+    [test]="xvfb xauth trayer xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng python3
+            dbus-daemon python3-dbus xfce4-panel xfconf sway waybar grim qt6-wayland
+            desktop-file-utils qt6-translations-l10n"
+    [bench]="libbenchmark-dev hyperfine time libxcb1-dev xvfb xauth trayer"
+    [fuzz]="clang libclang-rt-14-dev"
+    [package]="dpkg-dev librsvg2-bin desktop-file-utils"
+    [format]="clang-format"
 )
+
+[ $# -gt 0 ] || set -- build
+[ "$1" != all ] || set -- build test bench fuzz package format
+packages=()
+for set in "$@"; do
+    [ -n "${sets[$set]+x}" ] || { echo "unknown set: $set (build test bench fuzz package format all)" >&2; exit 2; }
+    # shellcheck disable=SC2206 # package names: split on white space, nothing to glob
+    packages+=(${sets[$set]})
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,6 +40,7 @@ for p in "${packages[@]}"; do
     [ "$status" = "installed" ] || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
+readarray -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
 
 echo "installing: ${missing[*]}"
 sudo=()

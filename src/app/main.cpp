@@ -1,7 +1,9 @@
 // Start-up: the settings, the application, the one App, the event loop.
 #include "app/app.h"
 #include "core/settings.h"
+#include "desktop/qt_translations.h"
 #include "desktop/quit_on_signal.h"
+#include "desktop/single_instance.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -38,6 +40,9 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::setQuitLockEnabled(false);
     quitOnTerminationSignals();
+    if (leaveIfAlreadyRunning(ru))
+        return EXIT_SUCCESS;
+    installQtTranslations(ru);
 
     AppSetup setup;
     setup.settings = settings;

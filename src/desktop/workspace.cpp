@@ -1,4 +1,5 @@
 #include "desktop/workspace.h"
+#include "desktop/folder_dialog.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -12,10 +13,7 @@ void DesktopWorkspace::open(const QUrl& url) {
 
 std::optional<QString> DesktopWorkspace::chooseFolder(const QString& message) {
     QFileDialog dialog;
-    dialog.setWindowTitle(message);
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly, true);
-    dialog.setDirectory(QDir::homePath());
+    setUpFolderDialog(dialog, message);
     dialog.show();
     dialog.raise();
     dialog.activateWindow();
@@ -25,6 +23,13 @@ std::optional<QString> DesktopWorkspace::chooseFolder(const QString& message) {
     if (chosen.isEmpty() || chosen.first().isEmpty())
         return std::nullopt;
     return chosen.first();
+}
+
+void setUpFolderDialog(QFileDialog& dialog, const QString& message) {
+    dialog.setWindowTitle(message);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setDirectory(QDir::homePath());
 }
 
 } // namespace quillnest

@@ -20,10 +20,12 @@ struct Run {
 Run runSnapshot(const QString& home, const QList<QPair<QString, QString>>& vars,
                 int waitMs = 20000) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QUILLNEST_SNAPSHOT",
-                             "QUILLNEST_SNAPSHOT_DARK", "QUILLNEST_SHOW_MENU"})
+    for (const char* name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QUILLNEST_SNAPSHOT",
+          "QUILLNEST_SNAPSHOT_DARK", "QUILLNEST_SHOW_MENU", "DBUS_SESSION_BUS_ADDRESS"})
         env.remove(QString::fromLatin1(name));
     env.insert(QStringLiteral("QUILLNEST_HOME"), home);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home); // never the session's running utility
     env.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
     for (const auto& [name, value] : vars)
         env.insert(name, value);

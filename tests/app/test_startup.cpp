@@ -1,0 +1,122 @@
+// Start-up: one instance per session through the real executable (on a private session bus with a
+// fake StatusNotifierWatcher, and with the lock file where there is no bus); Qt's own texts.
+#include "desktop/folder_dialog.h"
+#include "desktop/qt_translations.h"
+#include "support/private_bus.h"
+
+#include <QDBusConnection>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+class FakeWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+public:
+    QStringList registered;
+public Q_SLOTS:
+    void RegisterStatusNotifierItem(const QString& service) { registered.append(service); }
+};
+
+class TestStartup : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void secondStartChangesNothing_data() {
+        QTest::addColumn<bool>("bus");
+        QTest::newRow("session bus") << true;
+        QTest::newRow("no bus: lock file") << false;
+    }
+    void secondStartChangesNothing();
+    void folderChooserSpeaksRussian();
+};
+
+// The first start holds the session; a second one leaves at once with status 0, a snapshot run
+// still works, and a first one killed outright leaves nothing that blocks the next start.
+void TestStartup::secondStartChangesNothing() {
+    QFETCH(bool, bus);
+    QTemporaryDir dir;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
+        env.remove(QString::fromLatin1(name));
+    env.insert(u"QUILLNEST_HOME"_s, dir.path());
+    env.insert(u"XDG_RUNTIME_DIR"_s, dir.path());
+    quillnest::test::PrivateBus privateBus;
+    FakeWatcher watcher;
+    const QString address = bus ? privateBus.start() : QString();
+    if (bus) {
+        QVERIFY2(!address.isEmpty(), "dbus-daemon (scripts/install-deps.sh test) runs a bus");
+        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, address);
+        QDBusConnection c = QDBusConnection::connectToBus(address, u"w"_s);
+        QVERIFY(c.registerService(u"org.kde.StatusNotifierWatcher"_s));
+        QVERIFY(c.registerObject(u"/StatusNotifierWatcher"_s, &watcher,
+                                 QDBusConnection::ExportAllSlots));
+    }
+    const QString picture = dir.filePath(u"m.png"_s);
+    const auto start = [&](QProcess& p, bool snapshot = false) {
+        QProcessEnvironment e = env;
+        e.remove(u"QUILLNEST_SNAPSHOT"_s);
+        if (snapshot)
+            e.insert(u"QUILLNEST_SNAPSHOT"_s, picture);
+        p.setProcessEnvironment(e);
+        p.start(QStringLiteral(QN_BINARY_DIR "/bin/quillnest-bar"), {});
+        return p.waitForStarted();
+    };
+    QProcess first, second, snapshot, third;
+    QVERIFY(start(first));
+    if (bus) {
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.registered.size(), 1, 10000);
+    } else { // the lock, kept from children: O_CLOEXEC in its fdinfo's "flags:\t02100002" (octal)
+        const auto lockFlags = [&] {
+            const QString fdinfo = u"/proc/%1/fdinfo"_s.arg(first.processId());
+            for (const QFileInfo& fd : QDir(fdinfo).entryInfoList(QDir::Files)) {
+                QFile file(fd.filePath());
+                const QByteArray info = file.open(QIODevice::ReadOnly) ? file.readAll() : "";
+                if (info.contains("FLOCK"))
+                    return info.split('\n').value(1).mid(6).trimmed().toUInt(nullptr, 8);
+            }
+            return 0u;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(lockFlags() != 0, 10000);
+        QVERIFY(lockFlags() & 02000000);
+    }
+    QVERIFY(start(second) && second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(second.readAllStandardError().contains("already running"));
+    QTest::qWait(300);
+    QCOMPARE(watcher.registered.size(), bus ? 1 : 0);
+    QVERIFY(start(snapshot, true) && snapshot.waitForFinished(20000));
+    QCOMPARE(snapshot.exitCode(), 0);
+    QVERIFY(QFile::exists(picture));
+    first.kill();
+    QVERIFY(first.waitForFinished());
+    QVERIFY(start(third));
+    QVERIFY(!third.waitForFinished(2000));
+    third.kill();
+    third.waitForFinished();
+    QDBusConnection::disconnectFromBus(u"w"_s);
+}
+
+// Qt's own dialog (offscreen there is no native one), with Qt's translations loaded for Russian.
+void TestStartup::folderChooserSpeaksRussian() {
+    if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + u"/qtbase_ru.qm"_s))
+        QSKIP("qtbase_ru.qm is not installed (qt6-translations-l10n)");
+    const auto texts = [] {
+        QFileDialog dialog;
+        quillnest::setUpFolderDialog(dialog, u"Add"_s);
+        QStringList shown;
+        for (const QAbstractButton* button : dialog.findChild<QDialogButtonBox*>()->buttons())
+            shown.append(button->text());
+        return shown << dialog.findChild<QLabel*>(u"lookInLabel"_s)->text();
+    };
+    QVERIFY(quillnest::installQtTranslations(true));
+    QCOMPARE(texts(), (QStringList{u"&Выбрать"_s, u"Отмена"_s, u"Перейти к:"_s}));
+}
+
+QTEST_MAIN(TestStartup)
+#include "test_startup.moc"
