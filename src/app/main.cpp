@@ -40,9 +40,10 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::setQuitLockEnabled(false);
     quitOnTerminationSignals();
-    if (leaveIfAlreadyRunning(ru))
+    // Snapshot mode draws pictures and quits: it may run beside a running utility.
+    if (!settings.snapshotPath && leaveIfAlreadyRunning(settings.ru))
         return EXIT_SUCCESS;
-    installQtTranslations(ru);
+    installQtTranslations(settings.ru);
 
     AppSetup setup;
     setup.settings = settings;

@@ -72,7 +72,7 @@ static bool claimSingleInstance() {
 }
 
 bool leaveIfAlreadyRunning(bool ru) {
-    if (qEnvironmentVariableIsSet("QUILLNEST_SNAPSHOT") || claimSingleInstance())
+    if (claimSingleInstance())
         return false;
     std::fputs(ru ? "quillnest-bar уже запущен; второй не запускается.\n"
                   : "quillnest-bar is already running; not starting a second one.\n",

@@ -12,9 +12,9 @@ inline constexpr char singleInstanceLockName[] = "quillnest-bar.lock";
 
 // Call on the main thread after the application object exists. Claims the session for this process
 // (the claim lasts until it ends) and answers false; when another instance holds it, says so on
-// standard error (English, or Russian for `ru`) and answers true: the caller exits. Snapshot mode
-// (QUILLNEST_SNAPSHOT) claims nothing and always runs, also beside a running utility; so does a
-// start with neither a session bus nor $XDG_RUNTIME_DIR, which has nothing to guard with.
+// standard error (English, or Russian for `ru`) and answers true: the caller exits. A start with
+// neither a session bus nor $XDG_RUNTIME_DIR has nothing to guard with and always runs. Snapshot
+// mode must not call this: it may always run beside a running utility.
 bool leaveIfAlreadyRunning(bool ru);
 
 } // namespace quillnest
