@@ -59,6 +59,11 @@ void StateWatch::onEvent(const QString& path) {
         wait();
 }
 
+void StateWatch::recheck() {
+    last_ = stamp();
+    arm();
+}
+
 // (Re)starts the pause, cut short so that it ends at most settleLimitMs after the first event.
 void StateWatch::wait() {
     if (!burst_.isValid())

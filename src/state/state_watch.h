@@ -35,6 +35,11 @@ public:
     // Watches dir + "/state.json"; `dir` is taken as written (empty is the root folder).
     explicit StateWatch(const QString& dir, QObject* parent = nullptr);
 
+    // For a caller that is about to read the state anyway: takes the file as it is now, without a
+    // signal, and watches again whatever is no longer what is under watch. This catches what no
+    // event tells, such as a folder above the parent swapped or a linked-to folder replaced.
+    void recheck();
+
 Q_SIGNALS:
     void changed();
 

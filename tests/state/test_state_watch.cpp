@@ -49,6 +49,8 @@ void TestStateWatch::noticesChanges_data() {
     QTest::newRow("folder moved away, another moved in") << "swap folder" << 1;
     QTest::newRow("folder moved away, a link made") << "swap link" << 1;
     QTest::newRow("link retargeted, as ln -sfn does") << "retarget" << 1;
+    // Elsewhere than in the parent folder nothing is told: the timer's recheck finds it.
+    QTest::newRow("link's target swapped, then rechecked") << "target swapped" << 0;
 }
 
 void TestStateWatch::noticesChanges() {
@@ -61,10 +63,14 @@ void TestStateWatch::noticesChanges() {
     const QString fresh = dir + QStringLiteral("/state.json.new");
     writeFile(root.filePath(QStringLiteral("a/state.json")), "{}");
     writeFile(root.filePath(QStringLiteral("b/state.json")), "[]");
-    QCOMPARE(change == QLatin1String("retarget")
-                 ? link("a", dir)
-                 : renamePath(root.filePath(QStringLiteral("a")), dir),
-             0);
+    writeFile(root.filePath(QStringLiteral("x/a/state.json")), "{}");
+    writeFile(root.filePath(QStringLiteral("x/b/state.json")), "[]");
+    if (change == QLatin1String("retarget"))
+        QCOMPARE(link("a", dir), 0);
+    else if (change == QLatin1String("target swapped"))
+        QCOMPARE(link("x/a", dir), 0);
+    else
+        QCOMPARE(renamePath(root.filePath(QStringLiteral("a")), dir), 0);
 
     StateWatch watch(dir);
     QSignalSpy changed(&watch, &StateWatch::changed);
@@ -106,6 +112,15 @@ void TestStateWatch::noticesChanges() {
     } else if (change == QLatin1String("retarget")) {
         QCOMPARE(link("b", dir + QStringLiteral(".new")), 0);
         QCOMPARE(renamePath(dir + QStringLiteral(".new"), dir), 0);
+    } else if (change == QLatin1String("target swapped")) {
+        QCOMPARE(renamePath(root.filePath(QStringLiteral("x/a")),
+                            root.filePath(QStringLiteral("x/old"))),
+                 0);
+        QCOMPARE(
+            renamePath(root.filePath(QStringLiteral("x/b")), root.filePath(QStringLiteral("x/a"))),
+            0);
+        QTest::qWait(100);
+        watch.recheck();
     } else {
         QCOMPARE(renamePath(dir, dir + QStringLiteral(".old")), 0);
         QCOMPARE(change == QLatin1String("swap link")
