@@ -94,6 +94,7 @@ void TestMenuBuilder::textsShowAsWritten() {
 
 void TestMenuBuilder::shortcutsAndCheckMark() {
     MenuItem watch = item(QStringLiteral("Watch for changes"), Action::ToggleWatch);
+    watch.checkable = true;
     watch.checked = true;
     MenuItem sync = item(QStringLiteral("Sync now"), Action::SyncNow);
     sync.key = QStringLiteral("s");
