@@ -184,10 +184,10 @@ void StatusItem::watchBus() {
     auto* watch = new QDBusServiceWatcher(statusNotifierWatcherService, bus,
                                           QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watch, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            [this](const QString&, const QString& old, const QString& owner) {
+            [this](const QString&, const QString&, const QString& owner) {
                 watcherPresent_ = !owner.isEmpty();
-                // A watcher that restarted (a panel) is told about the item again.
-                if (watcherPresent_ && !old.isEmpty() && kind_ == Kind::StatusNotifier)
+                // A new watcher (a panel that restarted) is told about the item already there.
+                if (watcherPresent_ && kind_ == Kind::StatusNotifier)
                     static_cast<StatusNotifierTray*>(backend_.get())->announce();
                 chooseBackend();
             });

@@ -118,7 +118,6 @@ StatusNotifierTray::StatusNotifierTray(const QDBusConnection& bus,
                    .arg(QCoreApplication::applicationPid())
                    .arg(++backends);
     settle_.setSingleShot(true);
-    settle_.setInterval(settleMs);
     connect(&settle_, &QTimer::timeout, this, [this] { holdSignals(false); });
     retry_.setSingleShot(true);
     connect(&retry_, &QTimer::timeout, this, &StatusNotifierTray::announce);
@@ -191,7 +190,7 @@ void StatusNotifierTray::registerWithWatcher(const QString& watcherProcess) {
                 if (finished->isError())
                     qCWarning(lcTray)
                         << "The tray did not take the item:" << finished->error().message();
-                settle_.start();
+                settle_.start(settleMs);
             });
 }
 
