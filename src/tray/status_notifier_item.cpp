@@ -53,11 +53,17 @@ StatusNotifierItem::StatusNotifierItem(const QDBusObjectPath& menu, ActivateHand
 }
 
 void StatusNotifierItem::setIcon(const QIcon& icon) {
-    SniPixmapList pixmaps = sniPixmaps(icon);
-    if (pixmaps == pixmaps_)
+    if (icon.cacheKey() == icon_.cacheKey())
         return;
-    pixmaps_ = std::move(pixmaps);
+    icon_ = icon;
+    pixmaps_.reset();
     changed(IconChanged);
+}
+
+const SniPixmapList& StatusNotifierItem::iconPixmap() const {
+    if (!pixmaps_)
+        pixmaps_ = sniPixmaps(icon_);
+    return *pixmaps_;
 }
 
 void StatusNotifierItem::setToolTip(const QString& title, const QString& text) {

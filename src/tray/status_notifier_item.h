@@ -22,6 +22,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quillnest {
 
@@ -110,7 +111,7 @@ public:
     StatusNotifierItem(const QDBusObjectPath& menu, ActivateHandler activate,
                        QObject* parent = nullptr);
 
-    // Emits NewIcon when the icon's pixels differ from the shown ones.
+    // Emits NewIcon for another icon at once; its images are drawn when a host reads them.
     void setIcon(const QIcon& icon);
     // Emits NewToolTip when the tooltip differs.
     void setToolTip(const QString& title, const QString& text);
@@ -129,7 +130,7 @@ public:
     int windowId() const { return 0; }
     QString noName() const { return {}; }
     SniPixmapList noPixmaps() const { return {}; }
-    const SniPixmapList& iconPixmap() const { return pixmaps_; }
+    const SniPixmapList& iconPixmap() const;
     SniToolTip toolTip() const { return {{}, {}, toolTipTitle_, toolTipText_}; }
     bool itemIsMenu() const { return true; }
     QDBusObjectPath menu() const { return menu_; }
@@ -155,7 +156,8 @@ private:
 
     QDBusObjectPath menu_;
     ActivateHandler activate_;
-    SniPixmapList pixmaps_;
+    QIcon icon_;
+    mutable std::optional<SniPixmapList> pixmaps_; // of icon_, once read
     QString toolTipTitle_;
     QString toolTipText_;
     bool attention_ = false;
