@@ -183,7 +183,23 @@ void StatusNotifierTray::announce() {
 }
 
 void StatusNotifierTray::registerWithWatcher(const QString& watcherProcess) {
-    menu_->setLabelStyle(labelStyleForHost(watcherProcess));
+    const LabelStyle style = labelStyleForHost(watcherProcess);
+    menu_->setLabelStyle(style);
+    if (style == LabelStyle::FirstUnderscoreRemoved) {
+        item_->onIdRead([this] {
+            QDBusMessage changed = QDBusMessage::createSignal(
+                itemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                QStringLiteral("PropertiesChanged"));
+            changed << QStringLiteral("org.kde.StatusNotifierItem")
+                    << QVariantMap{{QStringLiteral("Id"), itemId},
+                                   {QStringLiteral("Menu"),
+                                    QVariant::fromValue(QDBusObjectPath(menuPath))}}
+                    << QStringList();
+            bus_.send(changed);
+        });
+    } else {
+        item_->onIdRead({});
+    }
     holdSignals(true);
     QDBusMessage call = QDBusMessage::createMethodCall(
         statusNotifierWatcherService, QStringLiteral("/StatusNotifierWatcher"),

@@ -35,6 +35,9 @@ SniPixmapList sniPixmaps(const QIcon& icon);
 // The bus name of the panel's side: the watcher that items register with.
 inline const QString statusNotifierWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 
+// The item's Id property.
+inline const QString itemId = QStringLiteral("quillnest-bar");
+
 // How the host whose process is named `processName` (/proc/PID/comm) reads menu labels.
 LabelStyle labelStyleForHost(const QString& processName);
 
@@ -122,7 +125,13 @@ public:
     void holdSignals(bool hold);
 
     QString category() const { return QStringLiteral("ApplicationStatus"); }
-    QString id() const { return QStringLiteral("quillnest-bar"); }
+    QString id() const {
+        if (idRead_)
+            idRead_();
+        return itemId;
+    }
+    // Called whenever a host reads Id, before the answer goes out.
+    void onIdRead(std::function<void()> hook) { idRead_ = std::move(hook); }
     QString title() const { return QStringLiteral("Quillnest"); }
     QString status() const {
         return attention_ ? QStringLiteral("NeedsAttention") : QStringLiteral("Active");
@@ -158,6 +167,7 @@ private:
     ActivateHandler activate_;
     QIcon icon_;
     mutable std::optional<SniPixmapList> pixmaps_; // of icon_, once read
+    std::function<void()> idRead_;
     QString toolTipTitle_;
     QString toolTipText_;
     bool attention_ = false;
@@ -170,11 +180,17 @@ private:
 // backends of this process from 1. Nothing is on the bus before publish(); destroying it takes both
 // objects and the name off again.
 //
-// Registration waits until the host is known (its process name picks the label style), and for a
-// settle period after it the item sends no change signal: a host still setting the item up may
-// read a property and meet its change signal half-way, and lose the item. One signal of each
-// kind that changed goes out when the period ends. A host that drops the item (the watcher says it
-// was unregistered while the name is still ours) is asked again, later each time.
+// Registration waits until the host is known (one asynchronous look at the watcher's process,
+// whose name picks the label style), and for a settle period after it the item sends no change
+// signal, while the host sets the item up; one signal of each kind that changed goes out when the
+// period ends. A host that drops the item (the watcher says it was unregistered while the name is
+// still ours) is asked again, later each time.
+//
+// GNOME Shell's AppIndicator extension forgets the item's Id and Menu whenever it sees our name
+// appear (also the first time) and reads both again a second later; an answer that arrives while
+// its cache is empty makes it destroy the item. For that host every read of Id is preceded by a
+// PropertiesChanged holding Id and Menu, which puts both back into its cache first (messages from
+// one connection arrive in order).
 class StatusNotifierTray : public QObject, public TrayBackend {
     Q_OBJECT
 public:
