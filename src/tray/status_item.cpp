@@ -212,6 +212,8 @@ void StatusItem::chooseBackend() {
     else if (xembed)
         kind = Kind::XEmbed;
     switchTo(kind);
+    if (kind_ != kind && xembed) // the bus refused the item
+        switchTo(Kind::XEmbed);
     // The XEmbed tray is looked at while its coming or going would change the choice.
     const bool poll = (xembedTray_ || onX11()) &&
                       !(kind_ == Kind::StatusNotifier && watcherPresent_) &&
