@@ -33,9 +33,9 @@ struct MenuItem {
     bool separator = false;
     QString title; // shown as written: '&' is not a mnemonic marker
     Action action = Action::None;
-    QString key;             // "s", "r", "q" or empty; taken with the Ctrl/Command modifier
-    bool enabled = true;     // cleared on info items only
-    bool checkable = false;  // shows a check mark, on or off as `checked` says
+    QString key;            // "s", "r", "q" or empty; taken with the Ctrl/Command modifier
+    bool enabled = true;    // cleared on info items only
+    bool checkable = false; // shows a check mark, on or off as `checked` says
     bool checked = false;
     QString represented;     // project path, project items only
     QString toolTip;         // plain text, project items only
