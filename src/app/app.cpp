@@ -14,9 +14,6 @@ namespace quillnest {
 namespace {
 constexpr int refreshIntervalMs = 15000;
 constexpr int showMenuDelayMs = 1000;
-// The longest a refresh waits for the open menu to close. A tray host that said the menu opened
-// may never say it closed (a panel that crashed or restarted meanwhile).
-constexpr int deferredRefreshLimitMs = 60000;
 } // namespace
 
 App::App(AppSetup setup, QObject* parent)
@@ -26,16 +23,6 @@ App::App(AppSetup setup, QObject* parent)
     if (!setup_.notifier)
         setup_.notifier = std::make_unique<DesktopNotifier>();
     connect(item, &StatusItem::activated, this, &App::dispatch, Qt::QueuedConnection);
-    connect(item, &StatusItem::menuClosed, this, [this] {
-        if (refreshPending_)
-            refreshDeferred();
-    });
-    deferredLimit_.setSingleShot(true);
-    deferredLimit_.setInterval(deferredRefreshLimitMs);
-    connect(&deferredLimit_, &QTimer::timeout, this, [this] {
-        if (refreshPending_)
-            refreshDeferred();
-    });
 }
 
 // The watch process is deliberately left alone: destroying a ChildProcess never stops its child.
@@ -46,15 +33,21 @@ void App::applicationDidFinishLaunching() {
 
     timer = new QTimer(this);
     timer->setInterval(refreshIntervalMs);
-    connect(timer, &QTimer::timeout, this, &App::timerTick);
+    // Each tick also looks again at what no file-system event tells (a linked-to state folder
+    // replaced, say), so that later changes are again seen at once.
+    connect(timer, &QTimer::timeout, this, [this] {
+        if (watch_)
+            watch_->recheck();
+        refresh();
+    });
     timer->start();
 
     if (runSnapshotMode())
         return; // quitting
 
     // The timer keeps the relative dates current; the watch shows the tool's results at once.
-    auto* watch = new StateWatch(setup_.settings.stateDir, this);
-    connect(watch, &StateWatch::changed, this, &App::requestRefresh);
+    watch_ = new StateWatch(setup_.settings.stateDir, this);
+    connect(watch_, &StateWatch::changed, this, &App::refresh);
 
     if (setup_.settings.showMenu)
         QTimer::singleShot(showMenuDelayMs, this, [this] { item->popUp(); });
@@ -65,29 +58,6 @@ void App::applicationWillTerminate() {
     handOverWaitingFolders();
     if (watcher)
         watcher->terminate();
-}
-
-void App::timerTick() {
-    requestRefresh();
-}
-
-// A refresh that falls due while the menu is open happens once, after it has closed, or when it
-// has waited deferredRefreshLimitMs, whichever comes first.
-void App::requestRefresh() {
-    if (!item->isMenuOpen()) {
-        refresh();
-        return;
-    }
-    if (!refreshPending_) {
-        refreshPending_ = true;
-        deferredLimit_.start();
-    }
-}
-
-void App::refreshDeferred() {
-    refreshPending_ = false;
-    deferredLimit_.stop();
-    refresh();
 }
 
 void App::dispatch(Action action, const QString& represented) {

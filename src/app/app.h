@@ -28,6 +28,7 @@
 namespace quillnest {
 
 class ChildProcess;
+class StateWatch;
 class StatusItem;
 
 // What an App is given when it is made: main() passes the settings it read and the real desktop,
@@ -52,7 +53,8 @@ public:
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 
-    // Reads the state anew and rebuilds the icon, tooltip and menu.
+    // Reads the state anew and rebuilds the icon, tooltip and menu, all at once (the status item
+    // holds back only the rebuild of its own open menu).
     void refresh();
 
     // The menu commands. One one-shot command (sync, check, add project) runs at a time: while one
@@ -81,10 +83,6 @@ private:
     friend struct AppProbe;
 
     void dispatch(Action action, const QString& represented);
-    void timerTick();
-    // Refreshes now, or once the open menu has closed (at the latest a minute after the request).
-    void requestRefresh();
-    void refreshDeferred();
     // Sets `busy`, refreshes and runs the tool with `args`; a failure is told as `command`'s.
     void startCommand(Busy kind, ToolCommand command, const QStringList& args);
     // Runs the tool to add `folder`.
@@ -109,12 +107,11 @@ private:
     std::shared_ptr<ChildProcess> watcher;  // the watch process while watching is on
     std::shared_ptr<ChildProcess> oneShot_; // the one-shot command's process while it runs
     QTimer* timer = nullptr;                // owned; set when launching has finished
+    StateWatch* watch_ = nullptr;           // owned; the state file's watch, once launched
 
     AppSetup setup_;
-    bool quitting_ = false;       // the application is going: a watch that ends is not told
-    QStringList waitingFolders_;  // chosen while a command ran; added in this order
-    bool refreshPending_ = false; // a refresh fell due while the menu was open
-    QTimer deferredLimit_;        // bounds how long that refresh waits
+    bool quitting_ = false;      // the application is going: a watch that ends is not told
+    QStringList waitingFolders_; // chosen while a command ran; added in this order
     struct ShownIcon {
         StatusColor color;
         unsigned glyph;  // the palette's text colour the icon was painted in

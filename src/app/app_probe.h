@@ -11,7 +11,6 @@ struct AppProbe {
     static Busy& busy(App* app) { return app->busy; }
     static std::shared_ptr<ChildProcess>& watcher(App* app) { return app->watcher; }
     static QTimer* timer(App* app) { return app->timer; }
-    static QTimer* deferredLimit(App* app) { return &app->deferredLimit_; }
 };
 
 } // namespace quillnest

@@ -28,13 +28,13 @@ void App::refresh() {
         item->setImage(dotIcon(color));
         shownIcon_ = shown;
     }
-    item->setToolTip(QStringLiteral("Quillnest"));
-
     inputs.ru = setup_.settings.ru;
     inputs.busy = busy;
     inputs.watching = watcher && watcher->isRunning();
     inputs.now = QDateTime::currentDateTimeUtc();
     const Composition composition = compose(inputs);
+    item->setToolTip(QStringLiteral("Quillnest"), composition.toolTip);
+    item->setAttention(composition.attention);
     if (!item->menu() || *item->menu() != composition.menu)
         item->setMenu(composition.menu);
 

@@ -41,23 +41,27 @@ QString count(std::int64_t n) {
     return QString::number(static_cast<qint64>(n));
 }
 
-MenuItem label(QString title) {
+MenuItem label(QString name, QString title) {
     MenuItem item;
+    item.name = std::move(name);
     item.title = std::move(title);
     item.enabled = false;
     return item;
 }
 
-MenuItem command(QString title, Action action, QString key = {}) {
+MenuItem command(QString name, QString title, Action action, QString key = {}) {
     MenuItem item;
+    item.name = std::move(name);
     item.title = std::move(title);
     item.action = action;
     item.key = std::move(key);
     return item;
 }
 
-MenuItem separator() {
+// Separators are named by their place: the n-th of the menu.
+MenuItem separator(int n) {
     MenuItem item;
+    item.name = QStringLiteral("separator:%1").arg(n);
     item.separator = true;
     return item;
 }
@@ -91,13 +95,15 @@ QString statusLine(const Summary& s, const Texts& t) {
 std::vector<MenuItem> projectSubmenu(const QStringList& projects, const Texts& t) {
     std::vector<MenuItem> items;
     if (projects.isEmpty()) {
-        items.push_back(label(
-            t(u"No projects yet — run `quillnest init`", u"Проектов нет — `quillnest init`")));
+        items.push_back(
+            label(QStringLiteral("no-projects"), t(u"No projects yet — run `quillnest init`",
+                                                   u"Проектов нет — `quillnest init`")));
         return items;
     }
     items.reserve(projects.size());
     for (const QString& path : projects) {
-        MenuItem item = command(lastPathComponent(path), Action::OpenMaster);
+        MenuItem item =
+            command(QStringLiteral("project:") + path, lastPathComponent(path), Action::OpenMaster);
         item.represented = path;
         item.toolTip = path;
         items.push_back(std::move(item));
@@ -128,40 +134,54 @@ Composition compose(const MenuInputs& inputs) {
     result.color = statusColor(s);
     Menu& menu = result.menu;
 
-    menu.push_back(label(statusLine(s, t)));
-    menu.push_back(label(t(u"Projects: ", u"Проектов: ") + count(s.projects.size())));
-    menu.push_back(
-        label(t(u"Last sync: ", u"Синхронизация: ") + when(s.synced, inputs.ru, inputs.now)));
-    menu.push_back(
-        label(t(u"Last check: ", u"Проверка: ") + when(s.checked, inputs.ru, inputs.now)));
-    menu.push_back(separator());
+    const QString status = statusLine(s, t);
+    const QString synced =
+        t(u"Last sync: ", u"Синхронизация: ") + when(s.synced, inputs.ru, inputs.now);
+    result.toolTip = status + QLatin1Char('\n') + synced;
+    result.attention = s.secrets >= 1;
+    menu.push_back(label(QStringLiteral("status"), status));
+    menu.push_back(label(QStringLiteral("projects"),
+                         t(u"Projects: ", u"Проектов: ") + count(s.projects.size())));
+    menu.push_back(label(QStringLiteral("synced"), synced));
+    menu.push_back(label(QStringLiteral("checked"), t(u"Last check: ", u"Проверка: ") +
+                                                        when(s.checked, inputs.ru, inputs.now)));
+    menu.push_back(separator(1));
 
-    menu.push_back(command(syncing ? t(u"Syncing…", u"Синхронизирую…")
+    menu.push_back(command(QStringLiteral("sync"),
+                           syncing ? t(u"Syncing…", u"Синхронизирую…")
                                    : t(u"Sync now", u"Синхронизировать сейчас"),
                            idle ? Action::SyncNow : Action::None, QStringLiteral("s")));
     menu.push_back(
-        command(checking ? t(u"Checking…", u"Проверяю…") : t(u"Check rules", u"Проверить правила"),
+        command(QStringLiteral("check"),
+                checking ? t(u"Checking…", u"Проверяю…") : t(u"Check rules", u"Проверить правила"),
                 idle ? Action::CheckNow : Action::None, QStringLiteral("r")));
     MenuItem watch =
-        command(t(u"Watch for changes", u"Следить за изменениями"), Action::ToggleWatch);
+        command(QStringLiteral("watch"), t(u"Watch for changes", u"Следить за изменениями"),
+                Action::ToggleWatch);
+    watch.checkable = true;
     watch.checked = inputs.watching;
     menu.push_back(std::move(watch));
-    menu.push_back(separator());
+    menu.push_back(separator(2));
 
     MenuItem master;
+    master.name = QStringLiteral("master");
     master.title = t(u"Open master file", u"Открыть главный файл");
     master.hasSubmenu = true;
     master.submenu = projectSubmenu(s.projects, t);
     menu.push_back(std::move(master));
-    menu.push_back(command(t(u"Add project folder…", u"Добавить папку проекта…"),
+    menu.push_back(command(QStringLiteral("add-project"),
+                           t(u"Add project folder…", u"Добавить папку проекта…"),
                            idle ? Action::AddProject : Action::None));
     if (s.conflicts >= 1)
-        menu.push_back(
-            command(t(u"Show conflicts folder", u"Папка конфликтов"), Action::OpenConflicts));
-    menu.push_back(separator());
+        menu.push_back(command(QStringLiteral("conflicts"),
+                               t(u"Show conflicts folder", u"Папка конфликтов"),
+                               Action::OpenConflicts));
+    menu.push_back(separator(3));
 
-    menu.push_back(command(QString::fromUtf8(creditTitle), Action::OpenSite));
-    menu.push_back(command(t(u"Quit", u"Выйти"), Action::Quit, QStringLiteral("q")));
+    menu.push_back(
+        command(QStringLiteral("site"), QString::fromUtf8(creditTitle), Action::OpenSite));
+    menu.push_back(
+        command(QStringLiteral("quit"), t(u"Quit", u"Выйти"), Action::Quit, QStringLiteral("q")));
     return result;
 }
 

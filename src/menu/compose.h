@@ -26,6 +26,8 @@ struct MenuInputs {
 struct Composition {
     StatusColor color = StatusColor::Gray;
     Menu menu;
+    QString toolTip;        // below the title: the status line, then the last sync
+    bool attention = false; // secrets found
 };
 
 // Gray when neither date is known, red with secrets, yellow when warnings plus conflicts (the

@@ -25,12 +25,18 @@ enum class Action {
 };
 
 struct MenuItem {
+    // What the item stands for, the same in every composition where it means the same thing
+    // ("sync", "project:/path", "separator:2", ...), whatever its title and state say: the
+    // exported menu keeps an item's id as long as its `name` stays. Unique among its siblings;
+    // empty names fall back to the item's position.
+    QString name;
     bool separator = false;
     QString title; // shown as written: '&' is not a mnemonic marker
     Action action = Action::None;
-    QString key;             // "s", "r", "q" or empty; taken with the Ctrl/Command modifier
-    bool enabled = true;     // cleared on info items only
-    bool checked = false;    // the watch item's state
+    QString key;            // "s", "r", "q" or empty; taken with the Ctrl/Command modifier
+    bool enabled = true;    // cleared on info items only
+    bool checkable = false; // shows a check mark, on or off as `checked` says
+    bool checked = false;
     QString represented;     // project path, project items only
     QString toolTip;         // plain text, project items only
     bool hasSubmenu = false; // the master-file item

@@ -18,19 +18,62 @@ static DBusMenuLayoutItem layoutOf(const DBusMenuTree& tree, const DBusMenuNode&
     return item;
 }
 
-DBusMenu::DBusMenu(PickHandler pick, OpenHandler open, QObject* parent)
-    : QObject(parent), pick_(std::move(pick)), open_(std::move(open)),
-      tree_(std::make_shared<const DBusMenuTree>()) {
+DBusMenu::DBusMenu(PickHandler pick, QObject* parent)
+    : QObject(parent), pick_(std::move(pick)), tree_(std::make_shared<const DBusMenuTree>()) {
     registerDBusTypes();
 }
 
 void DBusMenu::setMenu(const Menu& menu) {
-    if (served_ && *served_ == menu)
+    if (menu_ && *menu_ == menu)
         return;
-    served_ = menu;
-    tree_ = std::make_shared<const DBusMenuTree>(menu);
-    ++revision_;
-    Q_EMIT LayoutUpdated(revision_, 0);
+    menu_ = menu;
+    serve(std::make_shared<const DBusMenuTree>(menu, ids_, style_));
+}
+
+void DBusMenu::setLabelStyle(LabelStyle style) {
+    if (style == style_)
+        return;
+    style_ = style;
+    if (menu_)
+        serve(std::make_shared<const DBusMenuTree>(*menu_, ids_, style_));
+}
+
+void DBusMenu::serve(std::shared_ptr<const DBusMenuTree> tree) {
+    const auto changes = propertyChanges(*tree_, *tree);
+    tree_ = std::move(tree);
+    if (changes && changes->empty())
+        return;
+    if (held_) {
+        changedWhileHeld_ = true;
+        if (!changes)
+            ++revision_;
+        return;
+    }
+    if (!changes) {
+        ++revision_;
+        Q_EMIT LayoutUpdated(revision_, 0);
+        return;
+    }
+    DBusMenuItemPropertiesList updated;
+    DBusMenuItemKeysList removed;
+    for (const DBusMenuPropertyChange& change : *changes) {
+        if (!change.updated.isEmpty())
+            updated.append({change.id, change.updated});
+        if (!change.removed.isEmpty())
+            removed.append({change.id, change.removed});
+    }
+    Q_EMIT ItemsPropertiesUpdated(updated, removed);
+}
+
+void DBusMenu::holdSignals(bool hold) {
+    if (hold == held_)
+        return;
+    held_ = hold;
+    if (!hold && changedWhileHeld_) {
+        changedWhileHeld_ = false;
+        ++revision_;
+        Q_EMIT LayoutUpdated(revision_, 0);
+    }
 }
 
 void DBusMenu::unknownItem(int id) {
@@ -46,7 +89,6 @@ uint DBusMenu::GetLayout(int parentId, int recursionDepth, const QStringList& pr
         return revision_;
     }
     layout = layoutOf(*tree_, *node, recursionDepth, propertyNames);
-    fetched_ = tree_;
     return revision_;
 }
 
@@ -57,8 +99,8 @@ DBusMenuItemPropertiesList DBusMenu::GetGroupProperties(const QList<int>& ids,
         result.append({node.id, selectProperties(node.properties, propertyNames)});
     };
     if (ids.isEmpty()) {
-        for (int id = 0; id < tree_->size(); ++id)
-            add(*tree_->find(id));
+        for (const DBusMenuNode& node : tree_->nodes())
+            add(node);
     }
     for (int id : ids) {
         if (const DBusMenuNode* node = tree_->find(id))
@@ -101,12 +143,13 @@ QList<int> DBusMenu::EventGroup(const DBusMenuEventList& events) {
     return idErrors;
 }
 
+// A host has missed a change only while signals are held (see holdSignals()).
 bool DBusMenu::AboutToShow(int id) {
     if (!tree_->find(id)) {
         unknownItem(id);
         return false;
     }
-    return id == 0 && hostShows();
+    return changedWhileHeld_;
 }
 
 QList<int> DBusMenu::AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
@@ -114,35 +157,21 @@ QList<int> DBusMenu::AboutToShowGroup(const QList<int>& ids, QList<int>& idError
     for (int id : ids) {
         if (!tree_->find(id))
             idErrors.append(id);
-        else if (id == 0 && hostShows())
-            updatesNeeded.append(0);
+        else if (changedWhileHeld_)
+            updatesNeeded.append(id);
     }
     return updatesNeeded;
 }
 
-// False when there is no item `id`. Events other than these three mean nothing here ("hovered",
-// and "opened" or "closed" of a submenu).
+// False when there is no item `id`: an item that has gone is never taken for another, since ids
+// are not reused. Events other than "clicked" mean nothing here ("hovered", "opened", "closed").
 bool DBusMenu::handleEvent(int id, const QString& eventId) {
-    const DBusMenuNode* node = (fetched_ ? fetched_ : tree_)->find(id);
+    const DBusMenuNode* node = tree_->find(id);
     if (!node)
         return false;
-    if (eventId == QLatin1String("clicked")) {
-        if (node->live)
-            pick_(node->action, node->represented);
-    } else if (id == 0 && eventId == QLatin1String("opened")) {
-        hostShows();
-    } else if (id == 0 && eventId == QLatin1String("closed")) {
-        open_(false);
-    }
+    if (eventId == QLatin1String("clicked") && node->live)
+        pick_(node->action, node->represented);
     return true;
-}
-
-// Whether the owner served a new layout while told that the host shows the menu: the host has to
-// read it before showing (AboutToShow's "needUpdate").
-bool DBusMenu::hostShows() {
-    const uint before = revision_;
-    open_(true);
-    return revision_ != before;
 }
 
 } // namespace quillnest

@@ -1,7 +1,9 @@
 // The menu exported as com.canonical.dbusmenu, for tray hosts that draw the menu themselves.
 //
-// The object serves the last description given to setMenu() as a DBusMenuTree and knows nothing
-// else: what a click does and what an open menu means are the owner's, through the two handlers.
+// The object serves the last description given to setMenu() as a DBusMenuTree and tells hosts of
+// every change as it happens; hosts update an open menu in place. What a click does is the
+// owner's, through the handler. Whether a host shows the menu changes nothing here: AboutToShow
+// only answers whether the host has missed a change, and "opened" and "closed" mean nothing.
 // Its public slots, signals and properties are the protocol's and nothing more, so that all of them
 // can be exported. Their signatures spell list types out: Qt D-Bus looks parameter types up by the
 // name written there, which an alias is not registered under. Main thread only.
@@ -85,16 +87,18 @@ class DBusMenu : public QObject, protected QDBusContext {
 public:
     // Called for a "clicked" event on a live item with an action, directly from the D-Bus call.
     using PickHandler = std::function<void(Action action, const QString& represented)>;
-    // Called with true whenever the host shows the whole menu (AboutToShow or "opened" on the
-    // root, so often twice for one opening) and with false when it says it closed it ("closed").
-    // A description given to setMenu() from within the call is what the host then reads.
-    using OpenHandler = std::function<void(bool open)>;
 
-    DBusMenu(PickHandler pick, OpenHandler open, QObject* parent = nullptr);
+    explicit DBusMenu(PickHandler pick, QObject* parent = nullptr);
 
-    // Serves `menu` from now on. Only a description that differs from the served one bumps the
-    // revision and emits LayoutUpdated, so hosts refetch nothing when nothing changed.
+    // Serves `menu` from now on and tells hosts at once: ItemsPropertiesUpdated when only
+    // properties changed (the ids stay, see dbus_menu_layout.h), else a new revision and
+    // LayoutUpdated. A description equal to the served one tells nothing.
     void setMenu(const Menu& menu);
+    // How labels are written for the host; a change is told as any other.
+    void setLabelStyle(LabelStyle style);
+    // While held, changes are served but not signalled; the release signals one new layout if
+    // anything changed meanwhile. For a host that is still setting the item up.
+    void holdSignals(bool hold);
     uint revision() const { return revision_; }
 
     uint version() const { return 3; }
@@ -120,19 +124,18 @@ Q_SIGNALS:
     void ItemActivationRequested(int id, uint timestamp);
 
 private:
+    void serve(std::shared_ptr<const DBusMenuTree> tree);
     bool handleEvent(int id, const QString& eventId);
-    bool hostShows();
     void unknownItem(int id);
 
     PickHandler pick_;
-    OpenHandler open_;
-    std::optional<Menu> served_;
+    std::optional<Menu> menu_;
+    LabelStyle style_ = LabelStyle::Mnemonic;
+    DBusMenuIds ids_;
     std::shared_ptr<const DBusMenuTree> tree_;
-    // The tree of the host's last GetLayout, against which events are read: the ids of a click
-    // are those of the layout the host shows, and a "clicked" that comes after "closed" can find
-    // a newer tree served by then (the held-back one, applied on close).
-    std::shared_ptr<const DBusMenuTree> fetched_;
     uint revision_ = 0;
+    bool held_ = false;
+    bool changedWhileHeld_ = false;
 };
 
 } // namespace quillnest

@@ -51,7 +51,7 @@ void populateMenu(QMenu* menu, const Menu& items,
             action = menu->addAction(actionText(item.title));
         }
         action->setEnabled(isLive(item));
-        if (item.action == Action::ToggleWatch) {
+        if (item.checkable) {
             action->setCheckable(true);
             action->setChecked(item.checked);
             // Qt flips a checkable action's mark on every click. The mark shows the description,

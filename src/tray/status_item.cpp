@@ -1,7 +1,9 @@
 #include "tray/status_item.h"
 
+#include "core/session_bus.h"
 #include "tray/menu_builder.h"
 #include "tray/status_notifier_item.h"
+#include "tray/xembed_tray.h"
 
 #include <QAction>
 #include <QCursor>
@@ -12,21 +14,49 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QSystemTrayIcon>
+#include <QScreen>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace quillnest {
 
 namespace {
-// How often to look for a system tray while there is none (a panel that starts after us).
+// How often to look whether an XEmbed tray came or went, while that could change the backend.
 constexpr int trayPollMs = 2000;
+
+bool onX11() {
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
 } // namespace
 
-StatusItem::StatusItem(QObject* parent) : QObject(parent) {}
+QPoint menuPosition(const QSize& size, const QRect& anchor, const QRect& available) {
+    const int below = available.bottom() - anchor.bottom(); // room under the anchor
+    const int above = anchor.top() - available.top();
+    int y;
+    if (size.height() <= below)
+        y = anchor.bottom() + 1;
+    else if (size.height() <= above || above > below)
+        y = anchor.top() - size.height();
+    else
+        y = anchor.bottom() + 1;
+    y = std::max(available.top(), std::min(y, available.bottom() + 1 - size.height()));
+    int x = std::min(anchor.left(), available.right() + 1 - size.width());
+    x = std::max(available.left(), x);
+    return {x, y};
+}
 
-// The QMenu is made the first time it is needed: for the tray, for popUp(), or when asked for.
-// Snapshot mode and a session without a tray never need it, and a QMenu brings the widget style
-// with it (about 0.6 MB of resident memory).
+StatusItem::StatusItem(QObject* parent, std::function<bool()> xembedTray)
+    : QObject(parent), xembedTray_(std::move(xembedTray)) {}
+
+// The backend goes before the QObject children; it holds handlers that call back here.
+StatusItem::~StatusItem() {
+    backend_.reset();
+}
+
+// The QMenu is made the first time it is needed: for the XEmbed tray, for popUp(), or when asked
+// for. Snapshot mode and a StatusNotifierItem host never need it, and a QMenu brings the widget
+// style with it (about 0.6 MB of resident memory).
 QMenu* StatusItem::qmenu() {
     if (qmenu_)
         return qmenu_.get();
@@ -43,73 +73,52 @@ QMenu* StatusItem::qmenu() {
     return qmenu_.get();
 }
 
-// The exported objects go before the QObject children; they hold handlers that call back here.
-StatusItem::~StatusItem() {
-    exported_.reset();
-    delete tray_.data();
-}
-
 void StatusItem::setImage(const QIcon& image) {
     image_ = image;
-    if (exported_)
-        exported_->item().setIcon(image);
-    else if (tray_)
-        tray_->setIcon(image);
+    if (backend_)
+        backend_->setImage(image);
     else
-        show();
+        chooseBackend();
 }
 
-void StatusItem::setToolTip(const QString& toolTip) {
-    toolTip_ = toolTip;
-    if (exported_)
-        exported_->item().setToolTip(toolTip);
-    if (tray_)
-        tray_->setToolTip(toolTip);
+void StatusItem::setToolTip(const QString& title, const QString& text) {
+    toolTipTitle_ = title;
+    toolTipText_ = text;
+    if (backend_)
+        backend_->setToolTip(title, text);
+}
+
+void StatusItem::setAttention(bool attention) {
+    attention_ = attention;
+    if (backend_)
+        backend_->setAttention(attention);
 }
 
 void StatusItem::setMenu(const Menu& menu) {
     menu_ = menu;
-    menuDirty_ = true;
-    if (!isMenuOpen())
-        applyMenu();
-}
-
-void StatusItem::applyMenu() {
-    menuDirty_ = false;
-    if (!menu_)
-        return;
-    if (qmenu_)
+    if (backend_)
+        backend_->setMenu(menu);
+    else
+        chooseBackend();
+    if (qmenu_ && !menuOpen_)
         populateQMenu();
-    if (exported_)
-        exported_->menu().setMenu(*menu_);
+    else
+        qmenuDirty_ = bool(qmenu_);
 }
 
 void StatusItem::populateQMenu() {
+    qmenuDirty_ = false;
+    if (!menu_)
+        return;
     populateMenu(qmenu_.get(), *menu_, [this](Action action, const QString& represented) {
         Q_EMIT activated(action, represented);
     });
 }
 
-// Runs from the event loop after a menu has closed; another menu may be open by then.
+// Runs from the event loop after the QMenu has closed; it may be open again by then.
 void StatusItem::menuHidden() {
-    if (isMenuOpen())
-        return;
-    if (menuDirty_)
-        applyMenu();
-    Q_EMIT menuClosed();
-}
-
-// A host that shows its menu again has closed it in between, whether or not it said so: a
-// description held back since is applied before the host reads the layout.
-void StatusItem::hostMenuChanged(bool open) {
-    if (open) {
-        if (menuDirty_ && !menuOpen_)
-            applyMenu();
-        hostMenuOpen_ = true;
-    } else if (hostMenuOpen_) {
-        hostMenuOpen_ = false;
-        QTimer::singleShot(0, this, [this] { menuHidden(); });
-    }
+    if (!menuOpen_ && qmenuDirty_)
+        populateQMenu();
 }
 
 // The shortcuts shown in the open menu (Ctrl+S, Ctrl+R, Ctrl+Q) work as a menu-bar menu's do.
@@ -124,59 +133,38 @@ bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-// Shown by our StatusNotifierItem off X11 (Wayland), the QMenu could only be a window of its own,
-// away from the panel: then the panel's own menu is the only one, and this does nothing.
 void StatusItem::popUp() {
-    if (isMenuOpen())
+    if (menuOpen_ || (kind_ == Kind::StatusNotifier && !onX11()))
         return;
-    if (exported_ && QGuiApplication::platformName() != QLatin1String("xcb"))
-        return;
-    QPoint at = QCursor::pos();
-    if (tray_ && tray_->isVisible()) {
-        const QRect place = tray_->geometry();
-        if (place.isValid())
-            at = place.bottomLeft();
-    }
-    qmenu()->popup(at);
+    QRect anchor;
+    if (kind_ == Kind::XEmbed)
+        anchor = static_cast<XEmbedTray*>(backend_.get())->geometry();
+    if (!anchor.isValid())
+        anchor = QRect(QCursor::pos(), QSize(1, 1));
+    popUpAt(anchor);
 }
 
-// A StatusNotifierItem host that asks us to show the menu ourselves. Only X11 lets a client place a
-// popup at a point on the screen; elsewhere (Wayland) the QMenu would become a window of its own,
-// so nothing is shown and the host's own rendering of the exported menu is all there is.
-void StatusItem::popUpAt(const QPoint& at) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb") || isMenuOpen())
+// Placed by menuPosition() on the screen at the anchor: Qt's own placement keeps a popup on the
+// whole screen, where it covers the panel.
+void StatusItem::popUpAt(const QRect& anchor) {
+    if (menuOpen_)
         return;
-    qmenu()->popup(at);
-}
-
-// The icon is shown the first time there is an image: as our StatusNotifierItem when a watcher is
-// there, else through QSystemTrayIcon (XEmbed).
-void StatusItem::show() {
-    if (!image_ || exported_ || tray_)
-        return;
-    watchForStatusNotifierWatcher();
-    if (watcherPresent_ && exportStatusNotifierItem())
-        return;
-    ensureTray();
-}
-
-// Whether this process can have a session bus: an address in the environment, the per-user bus
-// socket, or an X display, over which libdbus finds or starts one. Without any of them (a snapshot
-// run on a server, the tests) D-Bus is not even loaded, which would cost about 3 ms.
-static bool sessionBusReachable() {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
-        !qEnvironmentVariableIsEmpty("DISPLAY"))
-        return true;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+    QMenu* menu = qmenu();
+    QScreen* screen = QGuiApplication::screenAt(anchor.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    menu->ensurePolished();
+    const QPoint at = screen ? menuPosition(menu->sizeHint(), anchor, screen->availableGeometry())
+                             : anchor.topLeft();
+    menu->popup(at);
 }
 
 // Once: whether a StatusNotifierWatcher is on the session bus, and a watch on its name from then
-// on. Without a session bus nothing is watched and the item stays with QSystemTrayIcon.
-void StatusItem::watchForStatusNotifierWatcher() {
-    if (watcherLookedFor_)
+// on. Without a session bus nothing is watched and only an XEmbed tray can show the icon.
+void StatusItem::watchBus() {
+    if (busLookedAt_)
         return;
-    watcherLookedFor_ = true;
+    busLookedAt_ = true;
     if (!sessionBusReachable())
         return;
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -187,91 +175,79 @@ void StatusItem::watchForStatusNotifierWatcher() {
                                           QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watch, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& owner) {
-                statusNotifierWatcherChanged(owner);
+                watcherPresent_ = !owner.isEmpty();
+                // A new watcher (a panel that restarted) is told about the item already there.
+                if (watcherPresent_ && kind_ == Kind::StatusNotifier)
+                    static_cast<StatusNotifierTray*>(backend_.get())->announce();
+                chooseBackend();
             });
     watcherPresent_ = bus.interface()->isServiceRegistered(statusNotifierWatcherService);
 }
 
-// A watcher that goes away leaves the item exported for the next one (a restarting panel), which
-// is told about it again. A new watcher takes over from the tray poll, but never from an icon an
-// XEmbed tray already shows.
-void StatusItem::statusNotifierWatcherChanged(const QString& owner) {
-    watcherPresent_ = !owner.isEmpty();
-    if (!watcherPresent_)
-        return;
-    if (exported_)
-        exported_->announce();
-    else if (image_ && !tray_)
-        exportStatusNotifierItem();
+// The one place that decides which backend shows the item:
+//  - an XEmbed tray that holds the icon keeps it;
+//  - else a StatusNotifierWatcher gets it;
+//  - else an XEmbed tray gets it;
+//  - else it stays where it is (an item left exported waits for the next watcher).
+void StatusItem::chooseBackend() {
+    if (!image_ || !menu_)
+        return; // a host is shown a complete item only
+    watchBus();
+    const bool xembed = xembedTray_ ? xembedTray_() : xembedTrayPresent();
+    Kind kind = kind_;
+    if (kind_ == Kind::XEmbed && xembed)
+        kind = Kind::XEmbed;
+    else if (watcherPresent_)
+        kind = Kind::StatusNotifier;
+    else if (xembed)
+        kind = Kind::XEmbed;
+    switchTo(kind);
+    if (kind_ != kind && xembed) // the bus refused the item
+        switchTo(Kind::XEmbed);
+    // The XEmbed tray is looked at while its coming or going would change the choice.
+    const bool poll = (xembedTray_ || onX11()) &&
+                      !(kind_ == Kind::StatusNotifier && watcherPresent_) &&
+                      !(kind_ == Kind::XEmbed && !watcherPresent_);
+    if (poll && !trayPoll_) {
+        trayPoll_ = new QTimer(this);
+        trayPoll_->setInterval(trayPollMs);
+        connect(trayPoll_, &QTimer::timeout, this, &StatusItem::chooseBackend);
+        trayPoll_->start();
+    } else if (!poll && trayPoll_) {
+        trayPoll_->deleteLater();
+        trayPoll_ = nullptr;
+    }
 }
 
-bool StatusItem::exportStatusNotifierItem() {
-    auto exported = std::make_unique<StatusNotifierExport>(
-        QDBusConnection::sessionBus(), [this](QPoint at) { popUpAt(at); },
-        [this](Action action, const QString& represented) {
-            QMetaObject::invokeMethod(
-                this, [this, action, represented] { Q_EMIT activated(action, represented); },
-                Qt::QueuedConnection);
-        },
-        [this](bool open) { hostMenuChanged(open); });
-    exported->item().setIcon(*image_);
-    exported->item().setToolTip(toolTip_);
-    if (menu_)
-        exported->menu().setMenu(*menu_);
-    if (!exported->publish())
-        return false;
-    exported_ = std::move(exported);
-    if (trayWatch_) {
-        trayWatch_->deleteLater();
-        trayWatch_ = nullptr;
-    }
-    return true;
-}
-
-// The tray icon is made the first time there is an image to show and a tray to show it in. While
-// no tray exists a slow timer looks for one; the timer stops once the icon is shown.
-void StatusItem::ensureTray() {
-    if (tray_ || exported_ || !image_)
+void StatusItem::switchTo(Kind kind) {
+    if (kind == kind_)
         return;
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        if (!trayWatch_) {
-            trayWatch_ = new QTimer(this);
-            trayWatch_->setInterval(trayPollMs);
-            connect(trayWatch_, &QTimer::timeout, this, [this] { ensureTray(); });
-            trayWatch_->start();
-        }
-        return;
-    }
-    // Qt counts a StatusNotifierWatcher as a tray too: one that has just appeared, before its
-    // owner change has reached us, gets our own item, never Qt's.
-    if (busWatched_ && QDBusConnection::sessionBus().interface()->isServiceRegistered(
-                           statusNotifierWatcherService)) {
-        watcherPresent_ = true;
-        if (exportStatusNotifierItem())
-            return;
-    }
-    if (trayWatch_) {
-        trayWatch_->deleteLater();
-        trayWatch_ = nullptr;
-    }
-    auto* tray = new QSystemTrayIcon(*image_, this);
-    tray->setToolTip(toolTip_);
-    tray->setContextMenu(qmenu());
-    connect(tray, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                switch (reason) {
-                case QSystemTrayIcon::Trigger:
-                    popUp();
-                    break;
-                case QSystemTrayIcon::Context:
-                case QSystemTrayIcon::DoubleClick:
-                case QSystemTrayIcon::MiddleClick:
-                case QSystemTrayIcon::Unknown:
-                    break;
-                }
+    backend_.reset();
+    kind_ = Kind::None;
+    if (kind == Kind::StatusNotifier) {
+        auto tray = std::make_unique<StatusNotifierTray>(
+            QDBusConnection::sessionBus(),
+            [this](QPoint at) {
+                if (onX11())
+                    popUpAt(QRect(at, QSize(1, 1)));
+            },
+            [this](Action action, const QString& represented) {
+                QMetaObject::invokeMethod(
+                    this, [this, action, represented] { Q_EMIT activated(action, represented); },
+                    Qt::QueuedConnection);
             });
-    tray_ = tray;
-    tray->show();
+        tray->setImage(*image_);
+        tray->setToolTip(toolTipTitle_, toolTipText_);
+        tray->setAttention(attention_);
+        tray->setMenu(*menu_);
+        if (!tray->publish())
+            return;
+        backend_ = std::move(tray);
+    } else if (kind == Kind::XEmbed) {
+        backend_ = std::make_unique<XEmbedTray>(*image_, qmenu(), [this] { popUp(); });
+        backend_->setToolTip(toolTipTitle_, toolTipText_);
+    }
+    kind_ = kind;
 }
 
 } // namespace quillnest

@@ -1,8 +1,11 @@
 #include "tray/status_notifier_item.h"
 
 #include <QCoreApplication>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QtEndian>
@@ -38,6 +41,11 @@ SniPixmapList sniPixmaps(const QIcon& icon) {
     return pixmaps;
 }
 
+LabelStyle labelStyleForHost(const QString& processName) {
+    return processName == QLatin1String("gnome-shell") ? LabelStyle::FirstUnderscoreRemoved
+                                                       : LabelStyle::Mnemonic;
+}
+
 StatusNotifierItem::StatusNotifierItem(const QDBusObjectPath& menu, ActivateHandler activate,
                                        QObject* parent)
     : QObject(parent), menu_(menu), activate_(std::move(activate)) {
@@ -45,18 +53,51 @@ StatusNotifierItem::StatusNotifierItem(const QDBusObjectPath& menu, ActivateHand
 }
 
 void StatusNotifierItem::setIcon(const QIcon& icon) {
-    SniPixmapList pixmaps = sniPixmaps(icon);
-    if (pixmaps == pixmaps_)
+    if (icon.cacheKey() == icon_.cacheKey())
         return;
-    pixmaps_ = std::move(pixmaps);
-    Q_EMIT NewIcon();
+    icon_ = icon;
+    pixmaps_.reset();
+    changed(IconChanged);
 }
 
-void StatusNotifierItem::setToolTip(const QString& text) {
-    if (text == toolTip_)
+const SniPixmapList& StatusNotifierItem::iconPixmap() const {
+    if (!pixmaps_)
+        pixmaps_ = sniPixmaps(icon_);
+    return *pixmaps_;
+}
+
+void StatusNotifierItem::setToolTip(const QString& title, const QString& text) {
+    if (title == toolTipTitle_ && text == toolTipText_)
         return;
-    toolTip_ = text;
-    Q_EMIT NewToolTip();
+    toolTipTitle_ = title;
+    toolTipText_ = text;
+    changed(ToolTipChanged);
+}
+
+void StatusNotifierItem::setAttention(bool attention) {
+    if (attention == attention_)
+        return;
+    attention_ = attention;
+    changed(StatusChanged);
+}
+
+void StatusNotifierItem::changed(Pending what) {
+    pending_ |= what;
+    if (held_)
+        return;
+    const int pending = std::exchange(pending_, 0);
+    if (pending & IconChanged)
+        Q_EMIT NewIcon();
+    if (pending & ToolTipChanged)
+        Q_EMIT NewToolTip();
+    if (pending & StatusChanged)
+        Q_EMIT NewStatus(status());
+}
+
+void StatusNotifierItem::holdSignals(bool hold) {
+    held_ = hold;
+    if (!hold && pending_)
+        changed(Pending(0));
 }
 
 void StatusNotifierItem::ContextMenu(int x, int y) {
@@ -73,18 +114,22 @@ void StatusNotifierItem::Scroll(int, const QString&) {}
 
 void StatusNotifierItem::ProvideXdgActivationToken(const QString&) {}
 
-StatusNotifierExport::StatusNotifierExport(const QDBusConnection& bus,
-                                           StatusNotifierItem::ActivateHandler activate,
-                                           DBusMenu::PickHandler pick, DBusMenu::OpenHandler open)
-    : bus_(bus), menu_(std::make_unique<DBusMenu>(std::move(pick), std::move(open))),
+StatusNotifierTray::StatusNotifierTray(const QDBusConnection& bus,
+                                       StatusNotifierItem::ActivateHandler activate,
+                                       DBusMenu::PickHandler pick)
+    : bus_(bus), menu_(std::make_unique<DBusMenu>(std::move(pick))),
       item_(std::make_unique<StatusNotifierItem>(QDBusObjectPath(menuPath), std::move(activate))) {
-    static int exports = 0;
+    static int backends = 0;
     service_ = QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
                    .arg(QCoreApplication::applicationPid())
-                   .arg(++exports);
+                   .arg(++backends);
+    settle_.setSingleShot(true);
+    connect(&settle_, &QTimer::timeout, this, [this] { holdSignals(false); });
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, &StatusNotifierTray::announce);
 }
 
-bool StatusNotifierExport::publish() {
+bool StatusNotifierTray::publish() {
     const auto contents = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
                           QDBusConnection::ExportAllProperties;
     if (!bus_.registerObject(menuPath, menu_.get(), contents) ||
@@ -97,11 +142,17 @@ bool StatusNotifierExport::publish() {
                           << bus_.lastError().message();
         return false;
     }
+    bus_.connect(statusNotifierWatcherService, QStringLiteral("/StatusNotifierWatcher"),
+                 statusNotifierWatcherService, QStringLiteral("StatusNotifierItemUnregistered"),
+                 this, SLOT(unregistered(QString)));
     announce();
     return true;
 }
 
-StatusNotifierExport::~StatusNotifierExport() {
+StatusNotifierTray::~StatusNotifierTray() {
+    bus_.disconnect(statusNotifierWatcherService, QStringLiteral("/StatusNotifierWatcher"),
+                    statusNotifierWatcherService, QStringLiteral("StatusNotifierItemUnregistered"),
+                    this, SLOT(unregistered(QString)));
     if (bus_.objectRegisteredAt(itemPath) == item_.get())
         bus_.unregisterObject(itemPath);
     if (bus_.objectRegisteredAt(menuPath) == menu_.get())
@@ -109,19 +160,78 @@ StatusNotifierExport::~StatusNotifierExport() {
     bus_.unregisterService(service_);
 }
 
-void StatusNotifierExport::announce() {
+// The watcher's process name, from /proc, picks the label style; a watcher whose process cannot
+// be known is taken for a host that follows the protocol.
+void StatusNotifierTray::announce() {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
+    call << statusNotifierWatcherService;
+    auto* reply = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    connect(reply, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                const QDBusPendingReply<uint> pid = *finished;
+                QString process;
+                if (pid.isValid()) {
+                    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid.value()));
+                    if (comm.open(QIODevice::ReadOnly))
+                        process = QString::fromUtf8(comm.readAll().trimmed());
+                }
+                registerWithWatcher(process);
+            });
+}
+
+void StatusNotifierTray::registerWithWatcher(const QString& watcherProcess) {
+    const LabelStyle style = labelStyleForHost(watcherProcess);
+    menu_->setLabelStyle(style);
+    if (style == LabelStyle::FirstUnderscoreRemoved) {
+        item_->onIdRead([this] {
+            QDBusMessage changed = QDBusMessage::createSignal(
+                itemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                QStringLiteral("PropertiesChanged"));
+            changed << QStringLiteral("org.kde.StatusNotifierItem")
+                    << QVariantMap{{QStringLiteral("Id"), itemId},
+                                   {QStringLiteral("Menu"),
+                                    QVariant::fromValue(QDBusObjectPath(menuPath))}}
+                    << QStringList();
+            bus_.send(changed);
+        });
+    } else {
+        item_->onIdRead({});
+    }
+    holdSignals(true);
     QDBusMessage call = QDBusMessage::createMethodCall(
         statusNotifierWatcherService, QStringLiteral("/StatusNotifierWatcher"),
         statusNotifierWatcherService, QStringLiteral("RegisterStatusNotifierItem"));
     call << service_;
-    auto* reply = new QDBusPendingCallWatcher(bus_.asyncCall(call), item_.get());
-    QObject::connect(reply, &QDBusPendingCallWatcher::finished, reply,
-                     [](QDBusPendingCallWatcher* finished) {
-                         if (finished->isError())
-                             qCWarning(lcTray) << "The tray did not take the item:"
-                                               << finished->error().message();
-                         finished->deleteLater();
-                     });
+    auto* reply = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    connect(reply, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                if (finished->isError())
+                    qCWarning(lcTray)
+                        << "The tray did not take the item:" << finished->error().message();
+                settle_.start(settleMs);
+            });
+}
+
+void StatusNotifierTray::holdSignals(bool hold) {
+    item_->holdSignals(hold);
+    menu_->holdSignals(hold);
+}
+
+// Watchers name an item by its bus name or its unique connection name, with or without the
+// object path.
+void StatusNotifierTray::unregistered(const QString& service) {
+    const QString name = service.section(QLatin1Char('/'), 0, 0);
+    if (name != service_ && name != bus_.baseService())
+        return;
+    if (!bus_.interface()->isServiceRegistered(statusNotifierWatcherService))
+        return; // the watcher went; StatusItem hears of it and chooses again
+    qCInfo(lcTray) << "The tray dropped the item; asking again in" << retryMs_ << "ms";
+    retry_.start(retryMs_);
+    retryMs_ = std::min(retryMs_ * 2, 60000);
 }
 
 } // namespace quillnest

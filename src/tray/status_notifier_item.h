@@ -3,13 +3,14 @@
 //
 // StatusNotifierItem is the D-Bus object with the icon, the tooltip and the fixed properties; its
 // public slots, signals and properties are the protocol's and nothing more.
-// StatusNotifierExport puts that object and a DBusMenu on a bus under a name of their own and tells
-// the host's StatusNotifierWatcher about them. Neither decides what a click does: that is the
-// handlers', which the owner passes in. Main thread only.
+// StatusNotifierTray, the backend for these hosts, puts that object and a DBusMenu on a bus under
+// a name of their own and registers them with the host's StatusNotifierWatcher. Neither decides
+// what a click does: that is the handlers', which the owner passes in. Main thread only.
 #pragma once
 
 #include "tray/dbus_menu.h"
 #include "tray/dbus_types.h"
+#include "tray/tray_backend.h"
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
@@ -17,9 +18,11 @@
 #include <QLoggingCategory>
 #include <QObject>
 #include <QPoint>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quillnest {
 
@@ -31,6 +34,12 @@ SniPixmapList sniPixmaps(const QIcon& icon);
 
 // The bus name of the panel's side: the watcher that items register with.
 inline const QString statusNotifierWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+// The item's Id property.
+inline const QString itemId = QStringLiteral("quillnest-bar");
+
+// How the host whose process is named `processName` (/proc/PID/comm) reads menu labels.
+LabelStyle labelStyleForHost(const QString& processName);
 
 class StatusNotifierItem : public QObject {
     Q_OBJECT
@@ -84,7 +93,7 @@ class StatusNotifierItem : public QObject {
     Q_PROPERTY(QString Category READ category CONSTANT)
     Q_PROPERTY(QString Id READ id CONSTANT)
     Q_PROPERTY(QString Title READ title CONSTANT)
-    Q_PROPERTY(QString Status READ status CONSTANT)
+    Q_PROPERTY(QString Status READ status NOTIFY NewStatus)
     Q_PROPERTY(int WindowId READ windowId CONSTANT)
     Q_PROPERTY(QString IconThemePath READ noName CONSTANT)
     Q_PROPERTY(QString IconName READ noName CONSTANT)
@@ -105,20 +114,33 @@ public:
     StatusNotifierItem(const QDBusObjectPath& menu, ActivateHandler activate,
                        QObject* parent = nullptr);
 
-    // Emits NewIcon when the icon's pixels differ from the shown ones.
+    // Emits NewIcon for another icon at once; its images are drawn when a host reads them.
     void setIcon(const QIcon& icon);
-    // Emits NewToolTip when the text differs.
-    void setToolTip(const QString& text);
+    // Emits NewToolTip when the tooltip differs.
+    void setToolTip(const QString& title, const QString& text);
+    // "NeedsAttention" or "Active"; emits NewStatus on a change.
+    void setAttention(bool attention);
+    // While held, changes are kept but not signalled; the release signals each kind of change
+    // once. For a host that is still setting the item up.
+    void holdSignals(bool hold);
 
     QString category() const { return QStringLiteral("ApplicationStatus"); }
-    QString id() const { return QStringLiteral("quillnest-bar"); }
+    QString id() const {
+        if (idRead_)
+            idRead_();
+        return itemId;
+    }
+    // Called whenever a host reads Id, before the answer goes out.
+    void onIdRead(std::function<void()> hook) { idRead_ = std::move(hook); }
     QString title() const { return QStringLiteral("Quillnest"); }
-    QString status() const { return QStringLiteral("Active"); }
+    QString status() const {
+        return attention_ ? QStringLiteral("NeedsAttention") : QStringLiteral("Active");
+    }
     int windowId() const { return 0; }
     QString noName() const { return {}; }
     SniPixmapList noPixmaps() const { return {}; }
-    const SniPixmapList& iconPixmap() const { return pixmaps_; }
-    SniToolTip toolTip() const { return {{}, {}, toolTip_, {}}; }
+    const SniPixmapList& iconPixmap() const;
+    SniToolTip toolTip() const { return {{}, {}, toolTipTitle_, toolTipText_}; }
     bool itemIsMenu() const { return true; }
     QDBusObjectPath menu() const { return menu_; }
 
@@ -138,39 +160,79 @@ Q_SIGNALS:
     void NewStatus(const QString& status);
 
 private:
+    enum Pending { IconChanged = 1, ToolTipChanged = 2, StatusChanged = 4 };
+    void changed(Pending what);
+
     QDBusObjectPath menu_;
     ActivateHandler activate_;
-    SniPixmapList pixmaps_;
-    QString toolTip_;
+    QIcon icon_;
+    mutable std::optional<SniPixmapList> pixmaps_; // of icon_, once read
+    std::function<void()> idRead_;
+    QString toolTipTitle_;
+    QString toolTipText_;
+    bool attention_ = false;
+    bool held_ = false;
+    int pending_ = 0;
 };
 
-// The item and its menu on `bus`: /StatusNotifierItem and /MenuBar under the well-known name
-// org.kde.StatusNotifierItem-<pid>-<n>, n counting the exports of this process from 1. Nothing is
-// on the bus before publish(); destroying it takes both objects and the name off again.
-class StatusNotifierExport {
+// The backend for StatusNotifierItem hosts: the item and its menu on `bus` as /StatusNotifierItem
+// and /MenuBar under the well-known name org.kde.StatusNotifierItem-<pid>-<n>, n counting the
+// backends of this process from 1. Nothing is on the bus before publish(); destroying it takes both
+// objects and the name off again.
+//
+// Registration waits until the host is known (one asynchronous look at the watcher's process,
+// whose name picks the label style), and for a settle period after it the item sends no change
+// signal, while the host sets the item up; one signal of each kind that changed goes out when the
+// period ends. A host that drops the item (the watcher says it was unregistered while the name is
+// still ours) is asked again, later each time.
+//
+// GNOME Shell's AppIndicator extension forgets the item's Id and Menu whenever it sees our name
+// appear (also the first time) and reads both again a second later; an answer that arrives while
+// its cache is empty makes it destroy the item. For that host every read of Id is preceded by a
+// PropertiesChanged holding Id and Menu, which puts both back into its cache first (messages from
+// one connection arrive in order).
+class StatusNotifierTray : public QObject, public TrayBackend {
+    Q_OBJECT
 public:
-    StatusNotifierExport(const QDBusConnection& bus, StatusNotifierItem::ActivateHandler activate,
-                         DBusMenu::PickHandler pick, DBusMenu::OpenHandler open);
-    ~StatusNotifierExport();
-    StatusNotifierExport(const StatusNotifierExport&) = delete;
-    StatusNotifierExport& operator=(const StatusNotifierExport&) = delete;
+    StatusNotifierTray(const QDBusConnection& bus, StatusNotifierItem::ActivateHandler activate,
+                       DBusMenu::PickHandler pick);
+    ~StatusNotifierTray() override;
+
+    void setImage(const QIcon& image) override { item_->setIcon(image); }
+    void setToolTip(const QString& title, const QString& text) override {
+        item_->setToolTip(title, text);
+    }
+    void setAttention(bool attention) override { item_->setAttention(attention); }
+    void setMenu(const Menu& menu) override { menu_->setMenu(menu); }
 
     StatusNotifierItem& item() { return *item_; }
     DBusMenu& menu() { return *menu_; }
     const QString& service() const { return service_; }
 
-    // Registers the objects and the name, then announces the item. False, with the reason logged,
-    // when the bus refuses either.
+    // Puts the objects and the name on the bus, then registers with the watcher (see announce()).
+    // False, with the reason logged, when the bus refuses either.
     bool publish();
-    // Asks the StatusNotifierWatcher to host the item; again whenever a new watcher appears (a
-    // panel that restarted). A refusal is logged, nothing more.
+    // Finds out who the watcher is, then asks it to host the item; again whenever a new watcher
+    // appears (a panel that restarted). A refusal is logged, nothing more.
     void announce();
 
+    // How long change signals wait after a registration (tests and benchmarks shorten it).
+    static inline int settleMs = 1500;
+
+private Q_SLOTS:
+    void unregistered(const QString& service);
+
 private:
+    void registerWithWatcher(const QString& watcherProcess);
+    void holdSignals(bool hold);
+
     QDBusConnection bus_;
     QString service_;
     std::unique_ptr<DBusMenu> menu_;
     std::unique_ptr<StatusNotifierItem> item_;
+    QTimer settle_;
+    QTimer retry_;
+    int retryMs_ = 1000;
 };
 
 } // namespace quillnest

@@ -8,6 +8,7 @@ using namespace quillnest;
 
 Q_DECLARE_METATYPE(quillnest::Summary)
 Q_DECLARE_METATYPE(quillnest::Busy)
+Q_DECLARE_METATYPE(quillnest::Composition)
 
 namespace {
 
@@ -77,6 +78,8 @@ private Q_SLOTS:
     void datesProjectsAndWatch();
     void busy_data();
     void busy();
+    void namesFollowMeaning_data();
+    void namesFollowMeaning();
     void conflictsItem_data();
     void conflictsItem();
     void projectTitles_data();
@@ -311,6 +314,30 @@ void TestCompose::projectTitles() {
             QVERIFY(item.key.isEmpty());
         }
     }
+}
+
+void TestCompose::namesFollowMeaning_data() {
+    QTest::addColumn<Composition>("other");
+    QTest::newRow("red, Russian") << composed(summary(Both, 3), true);
+    QTest::newRow("syncing") << composed(summary(Both), false, Busy::Sync);
+    QTest::newRow("watching") << composed(summary(SyncedOnly), false, Busy::Check, true);
+}
+
+// The same items carry the same names whatever the state, titles and language say; names are
+// unique, and only the watch item is checkable.
+void TestCompose::namesFollowMeaning() {
+    QFETCH(Composition, other);
+    const auto names = [](const Menu& menu) {
+        QStringList out;
+        for (const MenuItem& item : menu)
+            out << item.name + (item.checkable ? QStringLiteral("[x]") : QString());
+        return out;
+    };
+    const Menu base = composed(summary(NoDates)).menu;
+    QCOMPARE(names(other.menu), names(base));
+    const QStringList all = names(base);
+    QCOMPARE(QSet<QString>(all.cbegin(), all.cend()).size(), all.size());
+    QVERIFY(all.contains(QStringLiteral("watch[x]")));
 }
 
 QTEST_APPLESS_MAIN(TestCompose)

@@ -1,5 +1,6 @@
 #include "support/menu_item.h"
 #include "tray/menu_builder.h"
+#include "tray/status_item.h"
 
 #include <QAction>
 #include <QKeyEvent>
@@ -23,6 +24,8 @@ private Q_SLOTS:
     void shortcutsOfTheOpenMenu();
     void pickingReportsActionAndPath();
     void rebuildingDropsOldSubmenus();
+    void menuBesideThePanel_data();
+    void menuBesideThePanel();
 };
 
 void TestMenuBuilder::enabling_data() {
@@ -85,6 +88,7 @@ void TestMenuBuilder::textsShowAsWritten() {
 
 void TestMenuBuilder::shortcutsAndCheckMark() {
     MenuItem watch = item(QStringLiteral("Watch for changes"), Action::ToggleWatch);
+    watch.checkable = true;
     watch.checked = true;
     MenuItem sync = item(QStringLiteral("Sync now"), Action::SyncNow);
     sync.key = QStringLiteral("s");
@@ -168,6 +172,32 @@ void TestMenuBuilder::rebuildingDropsOldSubmenus() {
     QVERIFY(!old);
     QCOMPARE(menu.actions().size(), 2);
     QCOMPARE(menu.findChildren<QMenu*>().size(), 1);
+}
+
+void TestMenuBuilder::menuBesideThePanel_data() {
+    QTest::addColumn<QRect>("anchor");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QPoint>("at");
+    const QRect lowerPanel(0, 0, 1920, 1048); // a 32-pixel panel at the bottom reserves its place
+    QTest::newRow("lower panel") << QRect(1900, 1060, 1, 1) << lowerPanel << QPoint(1620, 648);
+    QTest::newRow("upper panel") << QRect(100, 10, 1, 1) << QRect(0, 24, 1920, 1056)
+                                 << QPoint(100, 24);
+    QTest::newRow("left panel") << QRect(20, 500, 1, 1) << QRect(48, 0, 1872, 1080)
+                                << QPoint(48, 501);
+    QTest::newRow("icon, no reserved place")
+        << QRect(1800, 0, 24, 24) << QRect(0, 0, 1920, 1080) << QPoint(1620, 24);
+    QTest::newRow("icon at the bottom, no reserved place")
+        << QRect(1800, 1056, 24, 24) << QRect(0, 0, 1920, 1080) << QPoint(1620, 656);
+    QTest::newRow("taller than the screen")
+        << QRect(10, 1060, 1, 1) << QRect(0, 0, 1920, 300) << QPoint(10, 0);
+}
+
+// A 300 x 400 menu.
+void TestMenuBuilder::menuBesideThePanel() {
+    QFETCH(QRect, anchor);
+    QFETCH(QRect, available);
+    QFETCH(QPoint, at);
+    QCOMPARE(menuPosition(QSize(300, 400), anchor, available), at);
 }
 
 QTEST_MAIN(TestMenuBuilder)

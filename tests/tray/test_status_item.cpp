@@ -1,11 +1,13 @@
 // StatusItem on a private session bus, seen from the other side as a tray host sees it: a fake
 // StatusNotifierWatcher takes the registrations, and a second connection reads properties,
 // introspection and layouts and sends events. Skipped without dbus-daemon.
+#include "menu/compose.h"
 #include "menu/dot_icon.h"
 #include "support/menu_item.h"
 #include "support/private_bus.h"
 #include "tray/dbus_types.h"
 #include "tray/status_item.h"
+#include "tray/status_notifier_item.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -43,6 +45,21 @@ Menu menuWith(const QStringList& projects) {
             item(QStringLiteral("Sync now"), Action::SyncNow),
             item(QStringLiteral("Watch for changes"), Action::ToggleWatch), master};
 }
+
+// The signals a host receives from the item and its menu, in order.
+class HostSignals : public QObject {
+    Q_OBJECT
+public:
+    QList<QDBusMessage> received;
+    QStringList names() const {
+        QStringList names;
+        for (const QDBusMessage& message : received)
+            names.append(message.member());
+        return names;
+    }
+public Q_SLOTS:
+    void signal(const QDBusMessage& message) { received.append(message); }
+};
 
 class FakeWatcher : public QObject {
     Q_OBJECT
@@ -87,20 +104,19 @@ private Q_SLOTS:
     void labelsShowAsWritten();
     void clickPicksTheItemOnce_data();
     void clickPicksTheItemOnce();
-    void openHostMenuHoldsBackANewMenu_data();
-    void openHostMenuHoldsBackANewMenu();
-    void clickAfterCloseMeansTheItemTheHostShowed();
-    void watcherThatAppearsOrRestartsIsTold();
-
-public Q_SLOTS:
-    void layoutUpdated(uint revision) { layoutRevisions_.append(revision); }
+    void shownMenuHoldsNothingBack_data();
+    void shownMenuHoldsNothingBack();
+    void changesWaitForTheHostToSetUp();
+    void toolTipAndStatusTellTheState_data();
+    void toolTipAndStatusTellTheState();
+    void backendFollowsThePanels();
 
 private:
     static QDBusConnection watcherBus() { return QDBusConnection(QStringLiteral("watcher")); }
     QDBusMessage call(const QString& path, const QString& interface, const QString& method,
-                      const QVariantList& arguments = {});
+                      const QVariantList& arguments = {},
+                      const QString& connection = QStringLiteral("host"));
     QDBusMessage event(int id, const QString& name);
-    QDBusMessage showMenu(const QString& method);
     QVariantMap properties(const QString& path, const QString& interface);
     std::pair<uint, DBusMenuLayoutItem> layout();
     QStringList itemsOnTheBus();
@@ -111,7 +127,7 @@ private:
     FakeWatcher watcher_;
     std::unique_ptr<StatusItem> item_;
     QString service_;
-    QList<uint> layoutRevisions_;
+    HostSignals signals_;
 };
 
 void TestStatusItem::initTestCase() {
@@ -125,39 +141,38 @@ void TestStatusItem::initTestCase() {
     QVERIFY(connect(QStringLiteral("watcher")) && connect(QStringLiteral("host")));
     QVERIFY(watcherBus().registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher_,
                                         QDBusConnection::ExportAllSlots));
-    QVERIFY(QDBusConnection(QStringLiteral("host"))
-                .connect(QString(), menuPath, menuInterface, QStringLiteral("LayoutUpdated"), this,
-                         SLOT(layoutUpdated(uint))));
+    StatusNotifierTray::settleMs = 100;
+    for (const auto& [path, interface, name] :
+         {std::tuple{menuPath, menuInterface, "LayoutUpdated"},
+          std::tuple{menuPath, menuInterface, "ItemsPropertiesUpdated"},
+          std::tuple{itemPath, itemInterface, "NewIcon"},
+          std::tuple{itemPath, itemInterface, "NewToolTip"},
+          std::tuple{itemPath, itemInterface, "NewStatus"}})
+        QVERIFY(QDBusConnection(QStringLiteral("host"))
+                    .connect(QString(), path, interface, QString::fromLatin1(name), &signals_,
+                             SLOT(signal(QDBusMessage))));
 }
 
 void TestStatusItem::cleanup() {
     item_.reset();
     service_.clear();
     watcher_.registered.clear();
-    layoutRevisions_.clear();
+    signals_.received.clear();
     watcherBus().unregisterService(watcherName);
 }
 
 // The item answers from this thread, so the call keeps its event loop running while it waits.
 QDBusMessage TestStatusItem::call(const QString& path, const QString& interface,
-                                  const QString& method, const QVariantList& arguments) {
+                                  const QString& method, const QVariantList& arguments,
+                                  const QString& connection) {
     QDBusMessage message = QDBusMessage::createMethodCall(service_, path, interface, method);
     message.setArguments(arguments);
-    return QDBusConnection(QStringLiteral("host")).call(message, QDBus::BlockWithGui);
+    return QDBusConnection(connection).call(message, QDBus::BlockWithGui);
 }
 
 QDBusMessage TestStatusItem::event(int id, const QString& name) {
     return call(menuPath, menuInterface, QStringLiteral("Event"),
                 {id, name, QVariant::fromValue(QDBusVariant(0)), 0u});
-}
-
-// Tells the item that the host shows its menu, in one of the ways hosts do.
-QDBusMessage TestStatusItem::showMenu(const QString& method) {
-    if (method == QLatin1String("Event"))
-        return event(0, QStringLiteral("opened"));
-    if (method == QLatin1String("AboutToShow"))
-        return call(menuPath, menuInterface, method, {0});
-    return call(menuPath, menuInterface, method, {QVariant::fromValue(QList<int>{0})});
 }
 
 QVariantMap TestStatusItem::properties(const QString& path, const QString& interface) {
@@ -181,13 +196,16 @@ QStringList TestStatusItem::itemsOnTheBus() {
         QRegularExpression(QStringLiteral("^org\\.kde\\.StatusNotifierItem-")));
 }
 
-// A new item with a watcher there: it registers with the watcher; service_ is its name.
+// A new item with a watcher there: it registers with the watcher; service_ is its name. Returns
+// once the settle period after the registration is over.
 void TestStatusItem::makeItem(const Menu& menu) {
-    item_ = std::make_unique<StatusItem>();
+    item_ = std::make_unique<StatusItem>(nullptr, [] { return false; });
     item_->setMenu(menu);
     item_->setImage(dotIcon(StatusColor::Green));
     QTRY_COMPARE(watcher_.registered.size(), 1);
     service_ = watcher_.registered.first();
+    QTest::qWait(StatusNotifierTray::settleMs + 50);
+    signals_.received.clear();
 }
 
 void TestStatusItem::propertiesMatchTheirIntrospection_data() {
@@ -304,76 +322,140 @@ void TestStatusItem::clickPicksTheItemOnce() {
     QCOMPARE(picked.size(), 1);
 }
 
-void TestStatusItem::openHostMenuHoldsBackANewMenu_data() {
+void TestStatusItem::shownMenuHoldsNothingBack_data() {
     QTest::addColumn<QString>("method"); // how the host says it shows the menu
-    QTest::newRow("opened") << QStringLiteral("Event");
     QTest::newRow("AboutToShow") << QStringLiteral("AboutToShow");
     QTest::newRow("AboutToShowGroup") << QStringLiteral("AboutToShowGroup");
 }
 
-// "opened", a new menu, "closed": the new menu is applied once, on close. A host that shows the
-// menu again without "closed" in between gets a held-back menu before it reads the layout.
-void TestStatusItem::openHostMenuHoldsBackANewMenu() {
+// A client shows the menu and leaves the bus without closing it. Every change still goes out at
+// once: the icon, a property change in place (the ids stay), a new structure as a new layout. A
+// click on an item that has gone is refused and picks nothing.
+void TestStatusItem::shownMenuHoldsNothingBack() {
     QFETCH(QString, method);
     makeItem(menuWith({QStringLiteral("a")}));
-    QSignalSpy closed(item_.get(), &StatusItem::menuClosed);
-    const uint revision = layout().first;
-    QCOMPARE(showMenu(method).type(), QDBusMessage::ReplyMessage);
-    QVERIFY(item_->isMenuOpen());
-    item_->setMenu(menuWith({QStringLiteral("b")}));
-    QCOMPARE(layout().first, revision);
-    QVERIFY(findLabel(layout().second, QStringLiteral("a")));
-
-    event(0, QStringLiteral("closed"));
-    QTRY_COMPARE(closed.size(), 1);
-    QVERIFY(!item_->isMenuOpen());
-    QCOMPARE(layout().first, revision + 1);
-    QVERIFY(findLabel(layout().second, QStringLiteral("b")));
-    QTRY_COMPARE(layoutRevisions_, QList<uint>{revision + 1});
-    item_->setMenu(menuWith({QStringLiteral("b")})); // the same again: nothing to tell
-    QCOMPARE(layout().first, revision + 1);
-
-    showMenu(method);
-    item_->setMenu(menuWith({QStringLiteral("c")}));
-    const QDBusMessage again = showMenu(method); // "closed" never came
-    if (method == QLatin1String("AboutToShow"))  // needUpdate
-        QCOMPARE(again.arguments().value(0), QVariant(true));
-    if (method == QLatin1String("AboutToShowGroup")) // updatesNeeded
-        QCOMPARE(qdbus_cast<QList<int>>(again.arguments().value(0)), QList<int>{0});
-    QCOMPARE(layout().first, revision + 2);
-    QVERIFY(findLabel(layout().second, QStringLiteral("c")));
-    QVERIFY(item_->isMenuOpen());
-}
-
-// GTK hosts send "closed" before the "clicked" that closed the menu, when the held-back menu may
-// be applied already: the click still means the item the host showed.
-void TestStatusItem::clickAfterCloseMeansTheItemTheHostShowed() {
-    Menu next = menuWith({});
-    next.erase(next.begin() + 2); // "Watch for changes" moves to the place of "Sync now"
-    makeItem(menuWith({}));
     QSignalSpy picked(item_.get(), &StatusItem::activated);
-    QSignalSpy closed(item_.get(), &StatusItem::menuClosed);
-    QCOMPARE(findLabel(layout().second, QStringLiteral("Sync now"))->id, 3);
-    event(0, QStringLiteral("opened"));
-    item_->setMenu(next);
-    event(0, QStringLiteral("closed"));
-    QTRY_COMPARE(closed.size(), 1);
-    event(3, QStringLiteral("clicked"));
-    QTRY_COMPARE(picked.size(), 1);
-    QCOMPARE(picked[0][0].value<Action>(), Action::SyncNow);
+    const auto [revision, before] = layout();
+    const int project = findLabel(before, QStringLiteral("a"))->id;
+    const QString client = QStringLiteral("client");
+    QVERIFY(QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), client)
+                .isConnected());
+    const QVariant group = QVariant::fromValue(QList<int>{0});
+    const QDBusMessage shown = method == QLatin1String("AboutToShow")
+                                   ? call(menuPath, menuInterface, method, {0}, client)
+                                   : call(menuPath, menuInterface, method, {group}, client);
+    QCOMPARE(shown.type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(shown.arguments().value(0).toBool() ||
+                 !qdbus_cast<QList<int>>(shown.arguments().value(0)).isEmpty(),
+             false); // nothing was missed
+    call(menuPath, menuInterface, QStringLiteral("Event"),
+         {0, QStringLiteral("opened"), QVariant::fromValue(QDBusVariant(0)), 0u}, client);
+    QDBusConnection::disconnectFromBus(client);
 
-    QCOMPARE(findLabel(layout().second, QStringLiteral("Watch for changes"))->id, 3);
-    event(3, QStringLiteral("clicked"));
-    QTRY_COMPARE(picked.size(), 2);
-    QCOMPARE(picked[1][0].value<Action>(), Action::ToggleWatch);
+    item_->setImage(dotIcon(StatusColor::Red));
+    QTRY_COMPARE(signals_.names(), QStringList{QStringLiteral("NewIcon")});
+    Menu renamed = menuWith({QStringLiteral("a")});
+    renamed[0].title = QStringLiteral("Found 1 password(s)/key(s) in rules");
+    item_->setMenu(renamed);
+    QTRY_COMPARE(signals_.names().size(), 2);
+    QCOMPARE(signals_.names()[1], QStringLiteral("ItemsPropertiesUpdated"));
+    const auto updated =
+        qdbus_cast<QList<DBusMenuItemProperties>>(signals_.received[1].arguments().value(0));
+    QCOMPARE(updated.size(), 1);
+    QCOMPARE(updated[0].id, before.children[0].id);
+    QCOMPARE(updated[0].properties.keys(), QStringList{QStringLiteral("label")});
+    QCOMPARE(layout().first, revision);
+
+    item_->setMenu(menuWith({}));
+    QTRY_COMPARE(signals_.names().size(), 3);
+    QCOMPARE(signals_.names()[2], QStringLiteral("LayoutUpdated"));
+    const auto [newRevision, after] = layout();
+    QCOMPARE(newRevision, revision + 1);
+    QCOMPARE(after.children[0].id, before.children[0].id);
+    QCOMPARE(event(project, QStringLiteral("clicked")).type(), QDBusMessage::ErrorMessage);
+    layout(); // one more round trip
+    QCOMPARE(picked.size(), 0);
 }
 
-// Without a watcher the item waits on the QSystemTrayIcon path; a watcher that appears gets it,
-// one that restarts (a panel) is told again, and the name goes with the item.
-void TestStatusItem::watcherThatAppearsOrRestartsIsTold() {
+// Changes made while the host sets the item up wait for the end of the settle period, and then go
+// out once each.
+void TestStatusItem::changesWaitForTheHostToSetUp() {
+    item_ = std::make_unique<StatusItem>(nullptr, [] { return false; });
+    item_->setMenu(menuWith({}));
+    item_->setImage(dotIcon(StatusColor::Green));
+    QTRY_COMPARE(watcher_.registered.size(), 1);
+    service_ = watcher_.registered.first();
+    item_->setImage(dotIcon(StatusColor::Red));
+    item_->setImage(dotIcon(StatusColor::Yellow));
+    item_->setMenu(menuWith({QStringLiteral("a")}));
+    const QDBusMessage shown = call(menuPath, menuInterface, QStringLiteral("AboutToShow"), {0});
+    QCOMPARE(shown.arguments().value(0), QVariant(true)); // a change the host was not told of
+    QCOMPARE(signals_.names(), QStringList());
+    QTRY_COMPARE(signals_.names().size(), 2);
+    const QStringList names = signals_.names();
+    QCOMPARE(QSet<QString>(names.cbegin(), names.cend()),
+             (QSet<QString>{QStringLiteral("NewIcon"), QStringLiteral("LayoutUpdated")}));
+    QVERIFY(findLabel(layout().second, QStringLiteral("a")));
+}
+
+void TestStatusItem::toolTipAndStatusTellTheState_data() {
+    QTest::addColumn<bool>("ru");
+    QTest::addColumn<qint64>("secrets");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("green") << false << qint64(0)
+                           << QStringLiteral(
+                                  "All rules in sync and clean\nLast sync: 2 minutes ago")
+                           << QStringLiteral("Active");
+    QTest::newRow("red") << false << qint64(2)
+                         << QStringLiteral(
+                                "Found 2 password(s)/key(s) in rules\nLast sync: 2 minutes ago")
+                         << QStringLiteral("NeedsAttention");
+    QTest::newRow("green, Russian")
+        << true << qint64(0)
+        << QStringLiteral("Все правила синхронны, всё чисто\nСинхронизация: 2 минуты назад")
+        << QStringLiteral("Active");
+    QTest::newRow("red, Russian")
+        << true << qint64(1)
+        << QStringLiteral("В правилах найдено паролей/ключей: 1\nСинхронизация: 2 минуты назад")
+        << QStringLiteral("NeedsAttention");
+}
+
+// As App::refresh() hands them over; read by the host after the change signals.
+void TestStatusItem::toolTipAndStatusTellTheState() {
+    QFETCH(bool, ru);
+    QFETCH(qint64, secrets);
+    QFETCH(QString, text);
+    QFETCH(QString, status);
+    makeItem(menuWith({}));
+    MenuInputs inputs;
+    inputs.ru = ru;
+    inputs.now = QDateTime(QDate(2024, 5, 1), QTime(10, 2), Qt::UTC);
+    inputs.summary.synced = QDateTime(QDate(2024, 5, 1), QTime(10, 0), Qt::UTC);
+    inputs.summary.secrets = secrets;
+    const Composition composition = compose(inputs);
+    item_->setToolTip(QStringLiteral("Quillnest"), composition.toolTip);
+    item_->setAttention(composition.attention);
+    QTRY_VERIFY(signals_.names().contains(QStringLiteral("NewToolTip")));
+    QCOMPARE(signals_.names().contains(QStringLiteral("NewStatus")), secrets > 0);
+    const QVariantMap sent = properties(itemPath, itemInterface);
+    const SniToolTip toolTip = qdbus_cast<SniToolTip>(sent[QStringLiteral("ToolTip")]);
+    QCOMPARE(toolTip.title, QStringLiteral("Quillnest"));
+    QCOMPARE(toolTip.description, text);
+    QCOMPARE(sent[QStringLiteral("Status")].toString(), status);
+}
+
+// Without a watcher or an XEmbed tray nothing is shown. A watcher that appears takes the item;
+// when it goes, an XEmbed tray that is there takes it back, and keeps it when a watcher comes
+// again, until the tray goes. A watcher that restarts is told again, and the name goes with the
+// item.
+void TestStatusItem::backendFollowsThePanels() {
     watcherBus().unregisterService(watcherName);
-    item_ = std::make_unique<StatusItem>();
+    bool xembed = false;
+    item_ = std::make_unique<StatusItem>(nullptr, [&xembed] { return xembed; });
     item_->setImage(dotIcon(StatusColor::Gray));
+    item_->setMenu(menuWith({}));
+    QCOMPARE(item_->kind(), StatusItem::Kind::None);
     QCOMPARE(itemsOnTheBus(), QStringList());
     QVERIFY(watcherBus().registerService(watcherName));
     QTRY_COMPARE(watcher_.registered.size(), 1);
@@ -382,11 +464,25 @@ void TestStatusItem::watcherThatAppearsOrRestartsIsTold() {
                                  .arg(QCoreApplication::applicationPid())),
              qPrintable(name));
     QCOMPARE(itemsOnTheBus(), QStringList{name});
-    QVERIFY(item_->findChildren<QSystemTrayIcon*>().isEmpty());
+    QCOMPARE(item_->kind(), StatusItem::Kind::StatusNotifier);
 
+    xembed = true;
+    watcherBus().unregisterService(watcherName);
+    QTRY_COMPARE(item_->kind(), StatusItem::Kind::XEmbed);
+    QCOMPARE(itemsOnTheBus(), QStringList());
+    QVERIFY(watcherBus().registerService(watcherName));
+    QTest::qWait(100);
+    QCOMPARE(item_->kind(), StatusItem::Kind::XEmbed);
+
+    xembed = false; // the tray went: the watcher gets the item at the next look
+    QTRY_COMPARE(item_->kind(), StatusItem::Kind::StatusNotifier);
+    QTRY_COMPARE(watcher_.registered.size(), 2);
+    const QString again = watcher_.registered[1];
     watcherBus().unregisterService(watcherName);
     QVERIFY(watcherBus().registerService(watcherName));
-    QTRY_COMPARE(watcher_.registered, QStringList({name, name}));
+    QTRY_COMPARE(watcher_.registered.size(), 3);
+    QCOMPARE(watcher_.registered[2], again);
+    QCOMPARE(itemsOnTheBus(), QStringList{again});
     item_.reset();
     QCOMPARE(itemsOnTheBus(), QStringList());
 }
