@@ -29,6 +29,9 @@ App::App(AppSetup setup, QObject* parent)
 App::~App() = default;
 
 void App::applicationDidFinishLaunching() {
+    // Snapshot mode draws the menu and quits: its item never goes to a panel.
+    if (setup_.settings.snapshotPath)
+        item->setShown(false);
     refresh();
 
     timer = new QTimer(this);

@@ -189,8 +189,16 @@ void StatusItem::watchBus() {
 //  - else a StatusNotifierWatcher gets it;
 //  - else an XEmbed tray gets it;
 //  - else it stays where it is (an item left exported waits for the next watcher).
+void StatusItem::setShown(bool shown) {
+    shown_ = shown;
+    if (shown_)
+        chooseBackend();
+    else
+        switchTo(Kind::None);
+}
+
 void StatusItem::chooseBackend() {
-    if (!image_ || !menu_)
+    if (!image_ || !menu_ || !shown_)
         return; // a host is shown a complete item only
     watchBus();
     const bool xembed = xembedTray_ ? xembedTray_() : xembedTrayPresent();

@@ -66,6 +66,9 @@ public:
     bool isMenuOpen() const { return menuOpen_; }
 
     Kind kind() const { return kind_; }
+    // Whether the item goes to a tray at all (it does unless told otherwise). An item kept off the
+    // panel still holds everything it is given, for a picture of it, say.
+    void setShown(bool shown);
 
     // Opens the QMenu as a click on the icon does: at the icon, or at the cursor when the icon's
     // place is unknown. Nothing off X11 while a StatusNotifierItem host shows the icon: a program
@@ -94,6 +97,7 @@ private:
     QString toolTipTitle_;
     QString toolTipText_;
     bool attention_ = false;
+    bool shown_ = true;
     std::optional<Menu> menu_;
     bool qmenuDirty_ = false;
     bool menuOpen_ = false;

@@ -93,6 +93,8 @@ void TestStartup::secondStartChangesNothing() {
     QVERIFY(start(snapshot, true) && snapshot.waitForFinished(20000));
     QCOMPARE(snapshot.exitCode(), 0);
     QVERIFY(QFile::exists(picture));
+    QTest::qWait(200);
+    QCOMPARE(watcher.registered.size(), bus ? 1 : 0); // the snapshot put no item in the panel
     first.kill();
     QVERIFY(first.waitForFinished());
     QVERIFY(start(third));
