@@ -6,14 +6,22 @@
 // rename into a folder that only a QFileSystemWatcher watches and wait for its directoryChanged.
 // Rounds of the two alternate, so that load on the machine falls on both. Offscreen, no tray.
 //
+// A second series does the same after the utility's state directory was swapped before each
+// round, in turn as a user or a sync tool does it: the directory renamed away and a new folder
+// renamed into its place, the directory renamed away and a symbolic link to another folder made in
+// its place, and the link pointed at another folder (a new link renamed over it, as ln -sfn does).
+// The swap is given 100 ms to pass; what is timed is the rename into the new folder that follows.
+//
 // A third App shows its item as a StatusNotifierItem on a private session bus (dbus-daemon, with
 // a stand-in watcher), where a client has said that it shows the menu (AboutToShow(0) and
 // "opened") and then left the bus without closing it; its rounds run until a host connection has
 // received NewIcon, in a thread of its own. Its floor: the bare watch's directoryChanged relayed
-// as a bare D-Bus signal to the same host thread. Skipped without dbus-daemon.
+// as a bare D-Bus signal to the same host thread. Its rounds are those of the first series, after
+// the first App's and the floor's renames. Skipped without dbus-daemon.
 //
-// Usage: latency_live_state [ROUNDS]   (default 40 of each). Prints one line per figure, in
-// milliseconds: median and maximum of each, and the ratios of the medians to the floor's.
+// Usage: latency_live_state [ROUNDS]   (default 40 of each, in each series). Prints one line per
+// figure, in milliseconds: median and maximum of each, and the ratios of the medians to the
+// floor's.
 #include "app/app.h"
 #include "app/app_probe.h"
 #include "support/private_bus.h"
@@ -33,6 +41,8 @@
 #include <QTimer>
 
 #include <QThread>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -128,6 +138,19 @@ double msBetween(Clock::time_point start, Clock::rep end) {
            Clock::period::den;
 }
 
+void renameOrAbort(const QString& from, const QString& to) {
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        std::abort();
+}
+
+// Runs the event loop for `ms` milliseconds.
+void pause(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+}
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
@@ -221,58 +244,83 @@ int main(int argc, char** argv) {
         return start.elapsed() >= StatusNotifierTray::settleMs + 200;
     });
 
-    std::vector<double> appTimes;
-    std::vector<double> floorTimes;
-    std::vector<double> shownTimes;
-    std::vector<double> busFloorTimes;
-    for (int i = 0; i < rounds; ++i) {
-        const QByteArray& content = i % 2 ? green : red;
-        const qint64 before = AppProbe::item(&app)->image()->cacheKey();
-        appTimes.push_back(timeRename(
-            appDir, content, [&] { return AppProbe::item(&app)->image()->cacheKey() != before; }));
-        const int seen = floorEvents;
-        const int pings = host.pings;
-        Clock::time_point floorStarted;
-        floorTimes.push_back(timeRename(
-            floorDir, content, [&] { return floorEvents > seen; }, &floorStarted));
-        if (shownApp) {
-            spinUntil([&] { return host.pings > pings; });
-            busFloorTimes.push_back(msBetween(floorStarted, host.lastPing));
+    // One series of rounds; `beforeRound` runs before each round's rename into appDir, and with
+    // `shown` each round also times the shown App and the bus floor.
+    struct Series {
+        std::vector<double> app, floor, shown, busFloor;
+    };
+    const auto series = [&](bool shown, auto beforeRound) {
+        Series times;
+        for (int i = 0; i < rounds; ++i) {
+            const QByteArray& content = i % 2 ? green : red;
+            beforeRound(i, i % 2 ? red : green);
+            const qint64 before = AppProbe::item(&app)->image()->cacheKey();
+            times.app.push_back(timeRename(appDir, content, [&] {
+                return AppProbe::item(&app)->image()->cacheKey() != before;
+            }));
+            const int seen = floorEvents;
+            const int pings = host.pings;
+            Clock::time_point floorStarted;
+            times.floor.push_back(timeRename(
+                floorDir, content, [&] { return floorEvents > seen; }, &floorStarted));
+            if (shown && shownApp) {
+                spinUntil([&] { return host.pings > pings; });
+                times.busFloor.push_back(msBetween(floorStarted, host.lastPing));
+                const int icons = host.newIcons;
+                Clock::time_point started;
+                timeRename(
+                    shownDir, content, [&] { return host.newIcons > icons; }, &started);
+                times.shown.push_back(msBetween(started, host.lastArrival));
+            }
+            // Let the trailing events of the renames pass before the next round.
+            pause(60);
         }
-        if (shownApp) {
-            const int icons = host.newIcons;
-            Clock::time_point started;
-            timeRename(
-                shownDir, content, [&] { return host.newIcons > icons; }, &started);
-            shownTimes.push_back(double(Clock::duration(host.lastArrival.load()).count() -
-                                        started.time_since_epoch().count()) *
-                                 Clock::period::num * 1e3 / Clock::period::den);
+        return times;
+    };
+    const Series plain = series(true, [](int, const QByteArray&) {});
+    const Series swapped = series(false, [&](int i, const QByteArray& content) {
+        const QString fresh = temp.filePath(QStringLiteral("swap%1").arg(i));
+        const QString away = temp.filePath(QStringLiteral("away%1").arg(i));
+        QDir().mkpath(fresh);
+        write(fresh + QStringLiteral("/state.json"), content);
+        switch (i % 3) {
+        case 0:
+            renameOrAbort(appDir, away);
+            renameOrAbort(fresh, appDir);
+            break;
+        case 1:
+            renameOrAbort(appDir, away);
+            if (::symlink(QFile::encodeName(fresh).constData(),
+                          QFile::encodeName(appDir).constData()))
+                std::abort();
+            break;
+        default:
+            if (::symlink(QFile::encodeName(fresh).constData(),
+                          QFile::encodeName(away).constData()))
+                std::abort();
+            renameOrAbort(away, appDir);
         }
-        // Let the trailing events of both renames pass before the next round.
-        QElapsedTimer pause;
-        pause.start();
-        while (pause.elapsed() < 60)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
+        pause(100);
+    });
 
-    const double appMedian = median(appTimes);
-    const double floorMedian = median(floorTimes);
+    const auto report = [](const char* name, const std::vector<double>& times) {
+        std::printf("%s_median_ms %.2f\n", name, median(times));
+        std::printf("%s_max_ms %.2f\n", name, *std::max_element(times.begin(), times.end()));
+    };
+    const double floorMedian = median(plain.floor);
     std::printf("rounds %d\n", rounds);
-    std::printf("live_median_ms %.2f\n", appMedian);
-    std::printf("live_max_ms %.2f\n", *std::max_element(appTimes.begin(), appTimes.end()));
-    std::printf("floor_median_ms %.2f\n", floorMedian);
-    std::printf("floor_max_ms %.2f\n", *std::max_element(floorTimes.begin(), floorTimes.end()));
-    std::printf("ratio %.2f\n", appMedian / floorMedian);
-    if (!shownTimes.empty()) {
-        const double shownMedian = median(shownTimes);
-        std::printf("shown_median_ms %.2f\n", shownMedian);
-        std::printf("shown_max_ms %.2f\n", *std::max_element(shownTimes.begin(), shownTimes.end()));
+    report("live", plain.app);
+    report("floor", plain.floor);
+    std::printf("ratio %.2f\n", median(plain.app) / floorMedian);
+    report("swapped", swapped.app);
+    report("swapped_floor", swapped.floor);
+    std::printf("swapped_ratio %.2f\n", median(swapped.app) / median(swapped.floor));
+    if (!plain.shown.empty()) {
+        const double shownMedian = median(plain.shown);
+        report("shown", plain.shown);
         std::printf("shown_ratio %.2f\n", shownMedian / floorMedian);
-        const double busFloorMedian = median(busFloorTimes);
-        std::printf("bus_floor_median_ms %.2f\n", busFloorMedian);
-        std::printf("bus_floor_max_ms %.2f\n",
-                    *std::max_element(busFloorTimes.begin(), busFloorTimes.end()));
-        std::printf("shown_bus_ratio %.2f\n", shownMedian / busFloorMedian);
+        report("bus_floor", plain.busFloor);
+        std::printf("shown_bus_ratio %.2f\n", shownMedian / median(plain.busFloor));
     }
     std::fflush(stdout);
     std::_Exit(0);
