@@ -10,7 +10,7 @@ packages=(
     clang libclang-rt-14-dev
     fonts-dejavu-core
     xvfb xauth trayer xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng python3
-    dbus-daemon python3-dbus xfce4-panel xfconf sway waybar grim qt6-wayland
+    dbus-daemon python3-dbus python3-gi xfce4-panel xfconf sway waybar grim qt6-wayland
     hyperfine time libxcb1-dev
     dpkg-dev desktop-file-utils librsvg2-bin
 )

@@ -10,6 +10,9 @@ the work directory. harness.py runs the cases.
 import glob
 import json
 import os
+import socket
+import struct
+import subprocess
 import sys
 import time
 
@@ -20,6 +23,7 @@ from sni import DARK, is_selectable, make_projects, wait_entry, wait_synced
 BAR_HEIGHT = 30
 SWAY_CONFIG = """xwayland disable
 output * mode 1024x768
+seat * hide_cursor 200
 """
 
 WAYBAR_CONFIG = {"layer": "top", "position": "top", "height": BAR_HEIGHT,
@@ -30,9 +34,55 @@ window#waybar {{ background: {background}; color: #ffffff; }}
 """
 
 
+class VirtualPointer:
+    """A pointer of sway's seat made through wlr-virtual-pointer, spoken on the Wayland socket by
+    hand: headless sway has no input device, so nothing else clicks in it."""
+
+    def __init__(self, path):
+        self.sock = socket.socket(socket.AF_UNIX)
+        self.sock.connect(path)
+        self.send(1, 1, 2)  # wl_display.get_registry: object 2
+        self.send(1, 0, 3)  # wl_display.sync: callback 3, done once the globals are listed
+        wanted, name = b"zwlr_virtual_pointer_manager_v1\0", None
+        while True:
+            obj, op, body = self.receive()
+            if obj == 2 and op == 0 and body[8:8 + len(wanted)] == wanted:  # wl_registry.global
+                name = struct.unpack_from("<I", body)[0]
+            elif obj == 3:
+                break
+        if name is None:
+            raise Failure("sway offers no zwlr_virtual_pointer_manager_v1")
+        padded = wanted + b"\0" * (-len(wanted) % 4)
+        self.send(2, 0, name, len(wanted), padded, 1, 4)  # wl_registry.bind: manager 4
+        self.send(4, 0, 0, 5)  # create_virtual_pointer(default seat): pointer 5
+
+    def send(self, obj, op, *args):
+        body = b"".join(a if isinstance(a, bytes) else struct.pack("<I", a) for a in args)
+        self.sock.sendall(struct.pack("<II", obj, (8 + len(body)) << 16 | op) + body)
+
+    def receive(self):
+        obj, size_op = struct.unpack("<II", self.sock.recv(8, socket.MSG_WAITALL))
+        body = self.sock.recv((size_op >> 16) - 8, socket.MSG_WAITALL) if size_op >> 16 > 8 \
+            else b""
+        if obj == 1 and size_op & 0xffff == 0:
+            raise Failure(f"Wayland protocol error: {body!r}")
+        return obj, size_op & 0xffff, body
+
+    def click(self, x, y, button):
+        """Moves to x, y of the 1024x768 output and clicks `button` (1 left, 3 right)."""
+        code = {1: 0x110, 3: 0x111}[button]  # BTN_LEFT, BTN_RIGHT
+        ms = int(time.monotonic() * 1000) & 0xffffffff
+        self.send(5, 1, ms, x, y, 1024, 768)  # motion_absolute
+        self.send(5, 4)  # frame
+        for state in (1, 0):
+            self.send(5, 2, ms, code, state)  # button
+            self.send(5, 4)
+
+
 class SwayWorld(sni.SniWorld):
     STAGED = True  # sway refuses root: the session runs as harness.SESSION_USER
     swaysock = None
+    pointer = None
 
     def session_env(self):
         env = super().session_env()
@@ -93,6 +143,35 @@ class SwayWorld(sni.SniWorld):
     def bar_area(self):
         return {"x": 0, "y": 0, "w": 1024, "h": BAR_HEIGHT}
 
+    def click(self, box, button):
+        if not self.pointer:
+            self.pointer = VirtualPointer(os.path.join(self.runtime, self.wayland))
+            time.sleep(0.5)  # for the clients to take the seat's new pointer
+        self.pointer.click(box["x"] + box["w"] // 2, box["y"] + box["h"] // 2, button)
+
+    def host_menu(self):
+        """waybar's open menu: the box of the light pixels on the screen (GTK's menu on the dark
+        bar and desktop, with the icon's white sheet), when large enough to be a menu."""
+        shot = self.path("menu-look.png")
+        self.run("grim", shot)
+        out = subprocess.run(["convert", shot, "-colorspace", "Gray", "-threshold", "75%",
+                              "-trim", "-format", "%w %h %X %Y", "info:"],
+                             capture_output=True, text=True).stdout
+        w, h, x, y = map(int, out.split())
+        return {"x": x, "y": y, "w": w, "h": h} if w >= 60 and h >= 40 else None
+
+    def pick(self, item, box, title):
+        """Clicks `title` in waybar's menu, found by OCR (no keyboard reaches the menu)."""
+        menu, shot, _ = self.open_menu(box)
+        word = title.split()[0]
+        for line in self.ocr(shot, menu, 6, tsv=True).splitlines()[1:]:
+            fields = line.split("\t")
+            if fields[-1] == word:
+                x, y, w, h = (int(f) // 3 for f in fields[6:10])  # in the crop, scaled 3 times
+                self.click({"x": menu["x"] + x, "y": menu["y"] + y, "w": w, "h": h}, 1)
+                return time.monotonic()
+        raise Failure(f"no {word!r} read in waybar's menu (see {shot})")
+
 
 # --------------------------------------------------------------------------------------------
 # The cases
@@ -103,6 +182,11 @@ CASES = Cases(SwayWorld, deadline=120, needs_dbus=True, failures=sni.FAILURES,
 
 CASES.case(sni.case_item, name="wayland-item")
 CASES.case(sni.glyph_case(DARK, "dark-bar"), name="wayland-glyph")
+
+
+# Escape never reaches waybar's menu in sway (the bar's popup gets no keyboard focus): every menu
+# is dismissed with a click elsewhere. A left click shows the menu as a right click does.
+CASES.case(sni.menu_live_case(escape=False), name="wayland-menu-live", deadline=90)
 
 
 @CASES.case
