@@ -21,9 +21,9 @@ from harness import Failure, Cases, log, wait_until
 from sni import DARK, is_selectable, make_projects, wait_entry, wait_synced
 
 BAR_HEIGHT = 30
+REST = (10, 740)  # where the cursor, drawn in screenshots, waits between clicks: off the bar
 SWAY_CONFIG = """xwayland disable
 output * mode 1024x768
-seat * hide_cursor 200
 """
 
 WAYBAR_CONFIG = {"layer": "top", "position": "top", "height": BAR_HEIGHT,
@@ -35,48 +35,58 @@ window#waybar {{ background: {background}; color: #ffffff; }}
 
 
 class VirtualPointer:
-    """A pointer of sway's seat made through wlr-virtual-pointer, spoken on the Wayland socket by
-    hand: headless sway has no input device, so nothing else clicks in it."""
+    """A pointer of sway's seat (zwlr_virtual_pointer_v1), made by speaking the Wayland protocol on
+    the compositor's socket: without a pointer device the seat has no pointer, and waybar gets no
+    clicks, not even those of `swaymsg seat - cursor`. The pointer lasts as long as the
+    connection (close())."""
 
     def __init__(self, path):
         self.sock = socket.socket(socket.AF_UNIX)
         self.sock.connect(path)
         self.send(1, 1, 2)  # wl_display.get_registry: object 2
-        self.send(1, 0, 3)  # wl_display.sync: callback 3, done once the globals are listed
         wanted, name = b"zwlr_virtual_pointer_manager_v1\0", None
-        while True:
-            obj, op, body = self.receive()
+        for obj, op, body in self.roundtrip(3):
             if obj == 2 and op == 0 and body[8:8 + len(wanted)] == wanted:  # wl_registry.global
                 name = struct.unpack_from("<I", body)[0]
-            elif obj == 3:
-                break
         if name is None:
             raise Failure("sway offers no zwlr_virtual_pointer_manager_v1")
         padded = wanted + b"\0" * (-len(wanted) % 4)
         self.send(2, 0, name, len(wanted), padded, 1, 4)  # wl_registry.bind: manager 4
         self.send(4, 0, 0, 5)  # create_virtual_pointer(default seat): pointer 5
+        self.roundtrip(6)
+        log("virtual pointer made")
 
     def send(self, obj, op, *args):
         body = b"".join(a if isinstance(a, bytes) else struct.pack("<I", a) for a in args)
         self.sock.sendall(struct.pack("<II", obj, (8 + len(body)) << 16 | op) + body)
 
-    def receive(self):
-        obj, size_op = struct.unpack("<II", self.sock.recv(8, socket.MSG_WAITALL))
-        body = self.sock.recv((size_op >> 16) - 8, socket.MSG_WAITALL) if size_op >> 16 > 8 \
-            else b""
-        if obj == 1 and size_op & 0xffff == 0:
-            raise Failure(f"Wayland protocol error: {body!r}")
-        return obj, size_op & 0xffff, body
+    def roundtrip(self, callback):
+        """Sends wl_display.sync; returns the events up to its callback's "done"."""
+        self.send(1, 0, callback)
+        events = []
+        while not events or events[-1][0] != callback:
+            obj, size_op = struct.unpack("<II", self.sock.recv(8, socket.MSG_WAITALL))
+            body = self.sock.recv(max(0, (size_op >> 16) - 8), socket.MSG_WAITALL)
+            if obj == 1 and size_op & 0xffff == 0:  # wl_display.error
+                raise Failure(f"Wayland error: {body!r}")
+            events.append((obj, size_op & 0xffff, body))
+        return events
+
+    def move(self, x, y):
+        """Moves to x, y of the 1024x768 output."""
+        self.send(5, 1, int(time.monotonic() * 1000) & 0xffffffff, x, y, 1024, 768)
+        self.send(5, 4)  # frame
 
     def click(self, x, y, button):
-        """Moves to x, y of the 1024x768 output and clicks `button` (1 left, 3 right)."""
-        code = {1: 0x110, 3: 0x111}[button]  # BTN_LEFT, BTN_RIGHT
-        ms = int(time.monotonic() * 1000) & 0xffffffff
-        self.send(5, 1, ms, x, y, 1024, 768)  # motion_absolute
-        self.send(5, 4)  # frame
+        """Clicks `button` (1 left, 3 right) at x, y."""
+        self.move(x, y)
         for state in (1, 0):
-            self.send(5, 2, ms, code, state)  # button
+            self.send(5, 2, int(time.monotonic() * 1000) & 0xffffffff,
+                      {1: 0x110, 3: 0x111}[button], state)  # BTN_LEFT, BTN_RIGHT
             self.send(5, 4)
+
+    def close(self):
+        self.sock.close()
 
 
 class SwayWorld(sni.SniWorld):
@@ -147,18 +157,24 @@ class SwayWorld(sni.SniWorld):
         if not self.pointer:
             self.pointer = VirtualPointer(os.path.join(self.runtime, self.wayland))
             time.sleep(0.5)  # for the clients to take the seat's new pointer
-        self.pointer.click(box["x"] + box["w"] // 2, box["y"] + box["h"] // 2, button)
+        # waybar opens its menu at the pointer: a click on the icon at its lower left corner
+        # keeps the menu off the bar.
+        self.pointer.click(box["x"] + (0 if box["y"] < BAR_HEIGHT else box["w"] // 2),
+                           BAR_HEIGHT - 2 if box["y"] < BAR_HEIGHT else box["y"] + box["h"] // 2,
+                           button)
+        self.pointer.move(*REST)
 
     def host_menu(self):
-        """waybar's open menu: the box of the light pixels on the screen (GTK's menu on the dark
-        bar and desktop, with the icon's white sheet), when large enough to be a menu."""
+        """waybar's open menu: the light pixels (GTK's menu on the dark desktop) between the bar
+        and the cursor's resting place, when they make a box large enough."""
         shot = self.path("menu-look.png")
         self.run("grim", shot)
-        out = subprocess.run(["convert", shot, "-colorspace", "Gray", "-threshold", "75%",
-                              "-trim", "-format", "%w %h %X %Y", "info:"],
+        out = subprocess.run(["convert", shot, "-crop", f"1024x{REST[1] - 10 - BAR_HEIGHT}+0+"
+                              f"{BAR_HEIGHT}", "+repage", "-colorspace", "Gray", "-threshold",
+                              "75%", "-trim", "-format", "%w %h %X %Y", "info:"],
                              capture_output=True, text=True).stdout
         w, h, x, y = map(int, out.split())
-        return {"x": x, "y": y, "w": w, "h": h} if w >= 60 and h >= 40 else None
+        return {"x": x, "y": BAR_HEIGHT + y, "w": w, "h": h} if w >= 60 and h >= 40 else None
 
     def pick(self, item, box, title):
         """Clicks `title` in waybar's menu, found by OCR (no keyboard reaches the menu)."""
