@@ -15,9 +15,9 @@ set -euo pipefail
 
 declare -A sets=(
     [build]="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-             libicu-dev fonts-dejavu-core"
+             libicu-dev libxcb1-dev fonts-dejavu-core"
     [test]="xvfb xauth trayer xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng python3
-            dbus-daemon python3-dbus xfce4-panel xfconf sway waybar grim qt6-wayland
+            dbus-daemon python3-dbus python3-gi xfce4-panel xfconf sway waybar grim qt6-wayland
             desktop-file-utils qt6-translations-l10n"
     [bench]="libbenchmark-dev hyperfine time libxcb1-dev xvfb xauth trayer"
     [fuzz]="clang libclang-rt-14-dev"

@@ -469,15 +469,16 @@ class World:
         except Failure as e:
             raise Failure(f"{e}; last seen: {seen[0]} (see {self.screenshot(label)})")
 
-    def ocr(self, shot, box, psm, *adjust):
+    def ocr(self, shot, box, psm, *adjust, tsv=False):
         """The text tesseract reads in a box of a screenshot, greyed, changed by the ImageMagick
-        options `adjust` and scaled up three times; `psm` is tesseract's page segmentation mode."""
+        options `adjust` and scaled up three times; `psm` is tesseract's page segmentation mode.
+        With `tsv`, tesseract's table of words with their boxes in the scaled crop."""
         crop = self.path("ocr.png")
         subprocess.run(["convert", shot, "-crop", f'{box["w"]}x{box["h"]}+{box["x"]}+{box["y"]}',
                         "+repage", "-colorspace", "Gray", *adjust, "-resize", "300%", crop],
                        check=True)
-        out = subprocess.run(["tesseract", crop, "-", "--psm", str(psm)], capture_output=True,
-                             check=True).stdout.decode(errors="replace")
+        out = subprocess.run(["tesseract", crop, "-", "--psm", str(psm), *(["tsv"] * tsv)],
+                             capture_output=True, check=True).stdout.decode(errors="replace")
         os.remove(crop)
         return out
 

@@ -19,8 +19,6 @@ import os
 import re
 import shutil
 import signal
-import socket
-import struct
 import subprocess
 import sys
 import tempfile
@@ -29,7 +27,7 @@ import time
 import harness
 import sni
 from harness import Failure, log, wait_until
-from wayland_e2e import BAR_HEIGHT, SwayWorld
+from wayland_e2e import BAR_HEIGHT, SwayWorld, VirtualPointer
 from xembed_e2e import TrayerWorld
 from xfce_e2e import XfceWorld
 
@@ -89,9 +87,7 @@ def xfce(world, out):
     _, icon, _ = world.wait_shown("red")
     layout, entry, _ = sni.wait_entry(item, "Open master file")
     downs = [e for e in layout["children"] if sni.is_selectable(e)].index(entry) + 1
-    world.click(icon, 3)
-    menu = wait_until("the panel's menu to open", world.host_menu, 15)
-    world.read_menu(menu, "panel-menu")
+    world.open_menu(icon)
     world.x("xdotool", "key", "--delay", "120", *["Down"] * downs, "Right")
 
     def submenu_open():
@@ -101,61 +97,6 @@ def xfce(world, out):
     time.sleep(0.5)
     shot = world.screenshot("submenu")
     crop(shot, [icon, {**world.panel, "x": icon["x"], "w": icon["w"]}, *menus], out)
-
-
-def virtual_pointer(world):
-    """Gives sway's seat a pointer: a virtual one (zwlr_virtual_pointer_v1), made by speaking the
-    Wayland protocol on the compositor's socket. Without a pointer device the seat has no pointer
-    and waybar gets no clicks, not even those of `swaymsg seat - cursor`. The pointer lasts as long
-    as the returned connection."""
-    sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    sock.connect(os.path.join(world.runtime, world.wayland))
-
-    def send(obj, opcode, *args):
-        body = b""
-        for a in args:
-            if isinstance(a, str):
-                a = a.encode() + b"\0"
-                body += struct.pack("=I", len(a)) + a + b"\0" * (-len(a) % 4)
-            else:
-                body += struct.pack("=I", a)
-        sock.sendall(struct.pack("=II", obj, (8 + len(body)) << 16 | opcode) + body)
-
-    def roundtrip(callback):
-        """Sends wl_display.sync and returns the events up to its callback's "done"."""
-        send(1, 0, callback)
-        events, buf = [], b""
-        while True:
-            while len(buf) >= 8:
-                obj, head = struct.unpack("=II", buf[:8])
-                size, opcode = head >> 16, head & 0xffff
-                if len(buf) < size:
-                    break
-                body, buf = buf[8:size], buf[size:]
-                if obj == 1 and opcode == 0:  # wl_display.error: object, code, message
-                    raise Failure("Wayland error: " + body[12:].rstrip(b"\0").decode())
-                events.append((obj, opcode, body))
-                if obj == callback:
-                    return events
-            chunk = sock.recv(65536)
-            if not chunk:
-                raise Failure("the compositor closed the connection")
-            buf += chunk
-
-    send(1, 1, 2)  # wl_display.get_registry, as object 2
-    names = {}
-    for obj, opcode, body in roundtrip(3):
-        if obj == 2 and opcode == 0:  # wl_registry.global: name, interface, version
-            name, length = struct.unpack("=II", body[:8])
-            names[body[8:7 + length].decode()] = name
-    manager = "zwlr_virtual_pointer_manager_v1"
-    if manager not in names:
-        raise Failure(f"the compositor offers no {manager}")
-    send(2, 0, names[manager], manager, 1, 4)  # wl_registry.bind, as object 4
-    send(4, 0, 0, 5)  # create_virtual_pointer on the default seat, as object 5
-    roundtrip(6)
-    log("virtual pointer made")
-    return sock
 
 
 def changed_area(before, after):
@@ -174,7 +115,7 @@ def waybar(world, out):
     world.start_app()
     world.wait_item()
     _, icon, _ = world.wait_shown("red")
-    pointer = virtual_pointer(world)
+    pointer = VirtualPointer(os.path.join(world.runtime, world.wayland))
     # Waybar opens its menu at the pointer: a click at the icon's lower left corner keeps the
     # menu off the icon.
     world.run("swaymsg", "seat", "-", "cursor", "set", str(icon["x"]),

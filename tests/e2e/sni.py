@@ -11,7 +11,7 @@ import subprocess
 import time
 
 import harness
-from harness import Failure, dbus, log, near, status_colour, wait_invocation, wait_until
+from harness import RECENT, Failure, dbus, log, near, status_colour, wait_invocation, wait_until
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 ITEM = "org.kde.StatusNotifierItem"
@@ -191,6 +191,39 @@ class SniWorld(harness.World):
         """The panel or bar that holds the tray: absolute x, y, w, h."""
         raise NotImplementedError
 
+    def host_menu(self):
+        """The host's open menu (absolute x, y, w, h, its text inside), or None."""
+        raise NotImplementedError
+
+    def pick(self, item, box, title):
+        """Opens the host's menu with a right click on the icon at `box` and picks the top-level
+        entry `title`; returns the time.monotonic() of the pick, without waiting for the menu to
+        close."""
+        raise NotImplementedError
+
+    def open_menu(self, box, button=3, how="right click"):
+        """Clicks the icon with `button` and waits for the host's menu to read "Sync now" (it is
+        drawn a moment after it is shown); returns the menu's box, the screenshot and the text."""
+        self.click(box, button)
+        menu = wait_until(f"the host's menu to open on a {how}", self.host_menu, 5)
+
+        def judge(shot):
+            text = re.sub(r"\s+", " ", self.ocr(shot, menu, 6))
+            return "Sync now" in text and text, repr(text)
+        text, shot = self.wait_screen("the host's menu to read \"Sync now\"", "host-menu", judge,
+                                      8, interval=0.2)
+        log(f"host's menu at {menu['x']},{menu['y']} {menu['w']}x{menu['h']} reads:", text,
+            f"({os.path.basename(shot)})")
+        return menu, shot, text
+
+    def close_menu(self, escape):
+        """Dismisses the host's menu with Escape or with a click elsewhere."""
+        if escape:
+            self.x("xdotool", "key", "Escape")
+        else:
+            self.click({"x": 500, "y": 600, "w": 0, "h": 0}, 1)
+        wait_until("the host's menu to close", lambda: not self.host_menu(), 5)
+
     def wait_watcher(self):
         """Waits for the watcher and for a host registered with it: a program that starts earlier
         finds no tray (and may fall back to XEmbed)."""
@@ -288,6 +321,39 @@ def wait_entry(item, title):
         entry, siblings = find_entry(layout, title)
         return (layout, entry, siblings) if entry else None
     return wait_until(f"{title!r} in the menu", found, 15, interval=0.5)
+
+
+# A host's menu opened one way and dismissed, then a new state: (how, the mouse button that opens
+# it, the dot and the counts of every project after it, the start of the menu's status line then).
+LIVE_ROUNDS = (("right click", 3, "red", {"secrets": 1}, "Found 3 password"),
+               ("left click", 1, "yellow", {"warn": 1}, "Warnings: 3"))
+
+
+def state_reaches_icon(world, item, paths, colour, counts, limit=2):
+    """Writes a state with `counts` in every project; the item's IconPixmap and then the host's
+    icon must show a `colour` dot within `limit` s. Returns the delay to IconPixmap's change."""
+    def pixmap():  # as bytes, fetched in about 10 ms: the change is timed to that
+        return item.obj.Get(ITEM, "IconPixmap", dbus_interface=PROPS, byte_arrays=True)
+    before = pixmap()
+    world.write_state({p: {**counts, "synced": RECENT} for p in paths})
+    changed = time.monotonic()
+    wait_until("IconPixmap to change", lambda: pixmap() != before, limit, interval=0.01)
+    delay = time.monotonic() - changed
+    log(f"IconPixmap changed {delay * 1000:.0f} ms after the state file")
+    wait_until(f"a {colour} dot in IconPixmap", lambda: item.pixmap_dot() == colour, limit)
+    world.wait_shown(colour, limit)
+    return delay
+
+
+def wait_watch_mark(item, picked, limit=1):
+    """After "Watch for changes" was picked in the host's menu at `picked` (time.monotonic()): its
+    check mark must be in the exported layout within `limit` s. Returns the delay."""
+    wait_until("\"Watch for changes\" checked in the exported menu",
+               lambda: find_entry(item.layout(), "Watch for changes")[0]["props"]
+               .get("toggle-state") == 1, limit, interval=0.02)
+    delay = time.monotonic() - picked
+    log(f"\"Watch for changes\" checked {delay * 1000:.0f} ms after it was picked")
+    return delay
 
 
 def make_projects(world, synced=True):
@@ -397,4 +463,31 @@ def glyph_case(background, label):
         shot, box, glyph = world.wait_shown("green")
         check_glyph(world, shot, box, glyph, label)
     case.__doc__ = f"The glyph reads on a {label} panel: contrast of at least 3:1."
+    return case
+
+
+def menu_live_case(escape):
+    """A case: the host's menu opened and dismissed (a right click, and Escape when `escape`, else
+    a click elsewhere; a left click and a click elsewhere) holds nothing back: a new state reaches
+    the icon within 2 s and the menu shown again reads it; "Watch for changes" picked there is
+    checked in the exported menu within 1 s."""
+    def case(world):
+        paths = make_projects(world)
+        world.start_host()
+        world.start_app()
+        item = world.wait_item()
+        _, box, _ = world.wait_shown("green")
+        delays = []
+        for how, button, colour, counts, status in LIVE_ROUNDS:
+            world.open_menu(box, button, how)
+            world.close_menu(escape and button == 3)
+            delays.append(state_reaches_icon(world, item, paths, colour, counts))
+            text = world.open_menu(box)[2]
+            if status not in text:
+                raise Failure(f"the host's menu shown again reads {text!r}, not {status!r}")
+            world.close_menu(escape)
+        log("delays from the state file to IconPixmap (ms):", [round(d * 1000) for d in delays])
+        wait_watch_mark(item, world.pick(item, box, "Watch for changes"))
+        wait_until("the host's menu to close", lambda: not world.host_menu(), 5)
+    case.__doc__ = menu_live_case.__doc__
     return case

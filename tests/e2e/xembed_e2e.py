@@ -35,11 +35,16 @@ class TrayerWorld(harness.World):
     def start_host(self):
         """Xvfb and trayer."""
         self.start_xvfb()
-        self.spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                    "--height", "24", "--transparent", "false", "--SetDockType", "true",
-                    "--SetPartialStrut", "true", "--expand", "true"], log_name="trayer.log")
+        self.start_trayer()
+
+    def start_trayer(self):
+        trayer = self.spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype",
+                             "request", "--height", "24", "--transparent", "false",
+                             "--SetDockType", "true", "--SetPartialStrut", "true", "--expand",
+                             "true"], log_name="trayer.log")
         wait_until("the tray panel", lambda: self.tree_windows(lambda w: w["name"] == "panel"),
                    20)
+        return trayer
 
     def ours_class(self, w):
         return f'"{self.app_class}"' in w["class"]
