@@ -2,6 +2,7 @@
 // fake StatusNotifierWatcher, and with the lock file where there is no bus); Qt's own texts.
 #include "desktop/folder_dialog.h"
 #include "desktop/qt_translations.h"
+#include "support/fake_watcher.h"
 #include "support/private_bus.h"
 
 #include <QDBusConnection>
@@ -14,15 +15,7 @@
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
-
-class FakeWatcher : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-public:
-    QStringList registered;
-public Q_SLOTS:
-    void RegisterStatusNotifierItem(const QString& service) { registered.append(service); }
-};
+using quillnest::test::FakeWatcher;
 
 class TestStartup : public QObject {
     Q_OBJECT

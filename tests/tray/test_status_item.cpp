@@ -3,6 +3,7 @@
 // introspection and layouts and sends events. Skipped without dbus-daemon.
 #include "menu/compose.h"
 #include "menu/dot_icon.h"
+#include "support/fake_watcher.h"
 #include "support/menu_item.h"
 #include "support/private_bus.h"
 #include "tray/dbus_types.h"
@@ -59,15 +60,6 @@ public:
     }
 public Q_SLOTS:
     void signal(const QDBusMessage& message) { received.append(message); }
-};
-
-class FakeWatcher : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-public:
-    QStringList registered;
-public Q_SLOTS:
-    void RegisterStatusNotifierItem(const QString& service) { registered.append(service); }
 };
 
 const DBusMenuLayoutItem* findLabel(const DBusMenuLayoutItem& node, const QString& label) {
