@@ -11,6 +11,7 @@ packages=(
     fonts-dejavu-core
     xvfb xauth trayer xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng python3
     dbus-daemon python3-dbus xfce4-panel xfconf sway waybar grim qt6-wayland
+    gnome-shell gnome-shell-extension-appindicator dconf-gsettings-backend
     hyperfine time libxcb1-dev
     dpkg-dev desktop-file-utils librsvg2-bin
 )
