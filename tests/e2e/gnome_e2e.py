@@ -207,7 +207,11 @@ def case_gnome_live(world):
     world.write_state({p: {"secrets": 1, "synced": RECENT} for p in paths})
     changed = time.monotonic()
     def new_image():
-        return world.eval(f"!{icon}.gicon._quillnestSeen")
+        seen = world.eval(f"(g => g ? !g._quillnestSeen : null)({icon}.gicon)")
+        if seen is None:
+            raise Failure("the shell has no image for the icon: it is blank in the top bar; "
+                          "see gnome-shell.log")
+        return seen
     try:
         wait_until("the shell to set a new image", new_image, 2, interval=0.05)
     except Failure as e:  # how late, if at all
