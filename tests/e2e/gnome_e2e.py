@@ -214,12 +214,12 @@ def case_gnome_live(world):
     def new_image():
         seen = world.eval(f"(g => g ? !g._quillnestSeen : null)({icon}.gicon)")
         if seen is None:
-            raise Failure("the shell has no image for the icon: it is blank in the top bar; "
+            raise Failure("the shell has no image for the icon: the top bar shows its placeholder; "
                           "see gnome-shell.log")
         return seen
     try:
         wait_until("the shell to set a new image", new_image, 2, interval=0.05)
-    except Failure as e:  # how late, if at all (a blank icon fails here again at once)
+    except Failure as e:  # how late, if at all (no image at all fails here again at once)
         wait_until("the shell to set a new image at all", new_image, 75, interval=0.5)
         raise Failure(f"{e}; it came {time.monotonic() - changed:.1f} s after the change")
     log(f"the shell set a new image {time.monotonic() - changed:.2f} s after the state file "
