@@ -4,7 +4,8 @@
 #
 #   build    building the utility and the stand-in tool, and `make demo`'s pictures (a font)
 #   test     what `make test` and `make asan-test` add: the X11 tray (Xvfb, trayer, xdotool,
-#            ImageMagick, tesseract), the StatusNotifierItem hosts (xfce4-panel, sway, waybar), a
+#            ImageMagick, tesseract), the StatusNotifierItem hosts (xfce4-panel, sway, waybar,
+#            GNOME Shell with its AppIndicator extension), a
 #            private session bus, the desktop-entry validator, Qt's translations
 #   bench    `make bench`: Google Benchmark, hyperfine, time, the X11 tray of the start-up figures
 #   fuzz     `make fuzz`: clang with its sanitizer and libFuzzer runtimes
@@ -18,7 +19,8 @@ declare -A sets=(
              libicu-dev libxcb1-dev fonts-dejavu-core"
     [test]="xvfb xauth trayer xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng python3
             dbus-daemon python3-dbus python3-gi xfce4-panel xfconf sway waybar grim qt6-wayland
-            desktop-file-utils qt6-translations-l10n"
+            desktop-file-utils qt6-translations-l10n
+            gnome-shell gnome-shell-extension-appindicator dconf-gsettings-backend"
     [bench]="libbenchmark-dev hyperfine time libxcb1-dev xvfb xauth trayer"
     [fuzz]="clang libclang-rt-14-dev"
     [package]="dpkg-dev librsvg2-bin desktop-file-utils"
