@@ -86,8 +86,13 @@ void StatusNotifierItem::changed(Pending what) {
     if (held_)
         return;
     const int pending = std::exchange(pending_, 0);
-    if (pending & IconChanged)
+    // The attention icon is the icon itself: the dot already says what needs attention, and a host
+    // that shows a NeedsAttention item by its attention icon (GNOME Shell's) would otherwise show
+    // a placeholder.
+    if (pending & IconChanged) {
         Q_EMIT NewIcon();
+        Q_EMIT NewAttentionIcon();
+    }
     if (pending & ToolTipChanged)
         Q_EMIT NewToolTip();
     if (pending & StatusChanged)

@@ -101,7 +101,8 @@ class StatusNotifierItem : public QObject {
     Q_PROPERTY(QString OverlayIconName READ noName CONSTANT)
     Q_PROPERTY(QList<quillnest::SniPixmap> OverlayIconPixmap READ noPixmaps CONSTANT)
     Q_PROPERTY(QString AttentionIconName READ noName CONSTANT)
-    Q_PROPERTY(QList<quillnest::SniPixmap> AttentionIconPixmap READ noPixmaps CONSTANT)
+    Q_PROPERTY(
+        QList<quillnest::SniPixmap> AttentionIconPixmap READ iconPixmap NOTIFY NewAttentionIcon)
     Q_PROPERTY(QString AttentionMovieName READ noName CONSTANT)
     Q_PROPERTY(quillnest::SniToolTip ToolTip READ toolTip NOTIFY NewToolTip)
     Q_PROPERTY(bool ItemIsMenu READ itemIsMenu CONSTANT)

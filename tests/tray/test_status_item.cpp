@@ -435,6 +435,12 @@ void TestStatusItem::toolTipAndStatusTellTheState() {
     QCOMPARE(toolTip.title, QStringLiteral("Quillnest"));
     QCOMPARE(toolTip.description, text);
     QCOMPARE(sent[QStringLiteral("Status")].toString(), status);
+    // A host that shows a NeedsAttention item by its attention icon shows the dot all the same.
+    const auto pixmaps = [&](const char* name) {
+        return qdbus_cast<SniPixmapList>(sent[QString::fromLatin1(name)]);
+    };
+    QVERIFY(!pixmaps("IconPixmap").isEmpty());
+    QCOMPARE(pixmaps("AttentionIconPixmap"), pixmaps("IconPixmap"));
 }
 
 // Without a watcher or an XEmbed tray nothing is shown. A watcher that appears takes the item;
