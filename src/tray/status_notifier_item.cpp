@@ -217,6 +217,8 @@ void StatusNotifierTray::registerWithWatcher(const QString& watcherProcess) {
                 if (finished->isError())
                     qCWarning(lcTray)
                         << "The tray did not take the item:" << finished->error().message();
+                else
+                    taken_.start();
                 settle_.start(settleMs);
             });
 }
@@ -234,6 +236,10 @@ void StatusNotifierTray::unregistered(const QString& service) {
         return;
     if (!bus_.interface()->isServiceRegistered(statusNotifierWatcherService))
         return; // the watcher went; StatusItem hears of it and chooses again
+    // A drop long after the watcher took the item is a new trouble, not a host that keeps
+    // dropping it: it is asked again soon.
+    if (taken_.isValid() && taken_.elapsed() > 60000)
+        retryMs_ = 1000;
     qCInfo(lcTray) << "The tray dropped the item; asking again in" << retryMs_ << "ms";
     retry_.start(retryMs_);
     retryMs_ = std::min(retryMs_ * 2, 60000);

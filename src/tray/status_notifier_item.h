@@ -14,6 +14,7 @@
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QObject>
@@ -233,7 +234,8 @@ private:
     std::unique_ptr<StatusNotifierItem> item_;
     QTimer settle_;
     QTimer retry_;
-    int retryMs_ = 1000;
+    int retryMs_ = 1000;  // the wait before asking again after the next drop
+    QElapsedTimer taken_; // since the watcher last took the item
 };
 
 } // namespace quillnest
