@@ -19,14 +19,6 @@ const auto path = QStringLiteral("/org/freedesktop/Notifications");
 constexpr int callTimeoutMs = 5000;
 // The key of the one action a notification of ours may offer.
 const auto againKey = QStringLiteral("retry");
-
-// The body as a server that reads markup shows it as the plain text it is.
-QString markupEscaped(QString text) {
-    text.replace(u'&', QStringLiteral("&amp;"));
-    text.replace(u'<', QStringLiteral("&lt;"));
-    text.replace(u'>', QStringLiteral("&gt;"));
-    return text;
-}
 } // namespace
 
 DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent) {}
@@ -94,8 +86,9 @@ void DesktopNotifier::send(const Notification& notification) {
         actions << againKey << notification.action;
     call << QStringLiteral("Quillnest bar") << shown_ << QStringLiteral("quillnest-bar")
          << notification.summary
-         << (bodyMarkup_ ? markupEscaped(notification.body) : notification.body) << actions << hints
-         << int(-1);
+         // A server that reads markup shows the escaped body as the plain text it is.
+         << (bodyMarkup_ ? notification.body.toHtmlEscaped() : notification.body) << actions
+         << hints << int(-1);
     ++sending_;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, callTimeoutMs), this);
     const QString what = notification.summary;

@@ -54,8 +54,8 @@ private:
     std::vector<char*> pointers_;
 };
 
-// spec's argv and environment block. False when an argument holds a NUL: an argument is passed as
-// one unchanged string or not at all, and a NUL inside would cut it short.
+// The argv and environment block of a process description. False when an argument holds a NUL: an
+// argument is passed as one unchanged string or not at all, and a NUL inside would cut it short.
 bool toCStrings(const ProcessSpec& spec, CStrings& argv, CStrings& envp) {
     for (const QString& arg : spec.argv) {
         if (arg.contains(QChar(u'\0')))
