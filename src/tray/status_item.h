@@ -20,7 +20,6 @@
 #include <QObject>
 #include <QRect>
 #include <QString>
-
 #include <QVarLengthArray>
 
 #include <functional>

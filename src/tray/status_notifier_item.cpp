@@ -250,10 +250,13 @@ void StatusNotifierTray::registered(const QDBusError& error) {
     }
 }
 
-// 1 s, then twice as long each time up to a minute; after a minute of being shown, 1 s again.
+// 1 s, then twice as long each time up to a minute. Trouble long after the watcher took the item
+// is new trouble, not a host that keeps refusing it: the wait starts again at 1 s.
 void StatusNotifierTray::askAgainLater() {
-    if (taken_.isValid() && taken_.elapsed() > 60000)
+    if (taken_.isValid() && taken_.elapsed() > 60000) {
         retryMs_ = 1000;
+        taken_.invalidate();
+    }
     qCInfo(lcTray) << "Asking the tray again in" << retryMs_ << "ms";
     retry_.start(retryMs_);
     retryMs_ = std::min(retryMs_ * 2, 60000);
