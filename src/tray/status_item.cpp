@@ -49,9 +49,21 @@ QPoint menuPosition(const QSize& size, const QRect& anchor, const QRect& availab
 StatusItem::StatusItem(QObject* parent, std::function<bool()> xembedTray)
     : QObject(parent), xembedTray_(std::move(xembedTray)) {}
 
-// The backend goes before the QObject children; it holds handlers that call back here.
+// The backends go before the QObject children; they hold handlers that call back here.
 StatusItem::~StatusItem() {
-    backend_.reset();
+    sni_.reset();
+    xembed_.reset();
+}
+
+// Every backend there is gets every change: the one that shows the icon, and a StatusNotifierItem
+// that is asked again while an XEmbed tray stands in for it.
+QVarLengthArray<TrayBackend*, 2> StatusItem::backends() const {
+    QVarLengthArray<TrayBackend*, 2> all;
+    if (sni_)
+        all.append(sni_.get());
+    if (xembed_)
+        all.append(xembed_.get());
+    return all;
 }
 
 // The QMenu is made the first time it is needed: for the XEmbed tray, for popUp(), or when asked
@@ -75,30 +87,30 @@ QMenu* StatusItem::qmenu() {
 
 void StatusItem::setImage(const QIcon& image) {
     image_ = image;
-    if (backend_)
-        backend_->setImage(image);
-    else
+    for (TrayBackend* backend : backends())
+        backend->setImage(image);
+    if (backends().isEmpty())
         chooseBackend();
 }
 
 void StatusItem::setToolTip(const QString& title, const QString& text) {
     toolTipTitle_ = title;
     toolTipText_ = text;
-    if (backend_)
-        backend_->setToolTip(title, text);
+    for (TrayBackend* backend : backends())
+        backend->setToolTip(title, text);
 }
 
 void StatusItem::setAttention(bool attention) {
     attention_ = attention;
-    if (backend_)
-        backend_->setAttention(attention);
+    for (TrayBackend* backend : backends())
+        backend->setAttention(attention);
 }
 
 void StatusItem::setMenu(const Menu& menu) {
     menu_ = menu;
-    if (backend_)
-        backend_->setMenu(menu);
-    else
+    for (TrayBackend* backend : backends())
+        backend->setMenu(menu);
+    if (backends().isEmpty())
         chooseBackend();
     if (qmenu_ && !menuOpen_)
         populateQMenu();
@@ -138,7 +150,7 @@ void StatusItem::popUp() {
         return;
     QRect anchor;
     if (kind_ == Kind::XEmbed)
-        anchor = static_cast<XEmbedTray*>(backend_.get())->geometry();
+        anchor = xembed_->geometry();
     if (!anchor.isValid())
         anchor = QRect(QCursor::pos(), QSize(1, 1));
     popUpAt(anchor);
@@ -177,8 +189,8 @@ void StatusItem::watchBus() {
             [this](const QString&, const QString&, const QString& owner) {
                 watcherPresent_ = !owner.isEmpty();
                 // A new watcher (a panel that restarted) is told about the item already there.
-                if (watcherPresent_ && kind_ == Kind::StatusNotifier)
-                    static_cast<StatusNotifierTray*>(backend_.get())->announce();
+                if (watcherPresent_ && sni_)
+                    sni_->announce();
                 chooseBackend();
             });
     watcherPresent_ = bus.interface()->isServiceRegistered(statusNotifierWatcherService);
@@ -186,7 +198,8 @@ void StatusItem::watchBus() {
 
 // The one place that decides which backend shows the item:
 //  - an XEmbed tray that holds the icon keeps it;
-//  - else a StatusNotifierWatcher gets it;
+//  - else a StatusNotifierWatcher gets it; while the watcher refuses it, an XEmbed tray that is
+//    there stands in, and the watcher gets it back once it takes the item;
 //  - else an XEmbed tray gets it;
 //  - else it stays where it is (an item left exported waits for the next watcher).
 void StatusItem::setShown(bool shown) {
@@ -202,11 +215,12 @@ void StatusItem::chooseBackend() {
         return; // a host is shown a complete item only
     watchBus();
     const bool xembed = xembedTray_ ? xembedTray_() : xembedTrayPresent();
+    const bool refused = watcherPresent_ && sni_ && sni_->refused();
     Kind kind = kind_;
-    if (kind_ == Kind::XEmbed && xembed)
+    if (kind_ == Kind::XEmbed && xembed && !sni_)
         kind = Kind::XEmbed;
     else if (watcherPresent_)
-        kind = Kind::StatusNotifier;
+        kind = refused && xembed ? Kind::XEmbed : Kind::StatusNotifier;
     else if (xembed)
         kind = Kind::XEmbed;
     switchTo(kind);
@@ -214,7 +228,7 @@ void StatusItem::chooseBackend() {
         switchTo(Kind::XEmbed);
     // The XEmbed tray is looked at while its coming or going would change the choice.
     const bool poll = (xembedTray_ || onX11()) &&
-                      !(kind_ == Kind::StatusNotifier && watcherPresent_) &&
+                      !(kind_ == Kind::StatusNotifier && watcherPresent_ && !refused) &&
                       !(kind_ == Kind::XEmbed && !watcherPresent_);
     if (poll && !trayPoll_) {
         trayPoll_ = new QTimer(this);
@@ -227,12 +241,15 @@ void StatusItem::chooseBackend() {
     }
 }
 
+// A StatusNotifierItem stays on the bus beside an XEmbed icon only while its watcher refuses it.
 void StatusItem::switchTo(Kind kind) {
-    if (kind == kind_)
-        return;
-    backend_.reset();
+    if (kind != Kind::StatusNotifier &&
+        !(kind == Kind::XEmbed && watcherPresent_ && sni_ && sni_->refused()))
+        sni_.reset();
+    if (kind != Kind::XEmbed)
+        xembed_.reset();
     kind_ = Kind::None;
-    if (kind == Kind::StatusNotifier) {
+    if (kind == Kind::StatusNotifier && !sni_) {
         auto tray = std::make_unique<StatusNotifierTray>(
             QDBusConnection::sessionBus(),
             [this](QPoint at) {
@@ -248,12 +265,15 @@ void StatusItem::switchTo(Kind kind) {
         tray->setToolTip(toolTipTitle_, toolTipText_);
         tray->setAttention(attention_);
         tray->setMenu(*menu_);
+        // Queued: the choice may end the tray that tells of the refusal.
+        connect(tray.get(), &StatusNotifierTray::refusedChanged, this, &StatusItem::chooseBackend,
+                Qt::QueuedConnection);
         if (!tray->publish())
             return;
-        backend_ = std::move(tray);
-    } else if (kind == Kind::XEmbed) {
-        backend_ = std::make_unique<XEmbedTray>(*image_, qmenu(), [this] { popUp(); });
-        backend_->setToolTip(toolTipTitle_, toolTipText_);
+        sni_ = std::move(tray);
+    } else if (kind == Kind::XEmbed && !xembed_) {
+        xembed_ = std::make_unique<XEmbedTray>(*image_, qmenu(), [this] { popUp(); });
+        xembed_->setToolTip(toolTipTitle_, toolTipText_);
     }
     kind_ = kind;
 }

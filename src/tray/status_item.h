@@ -4,9 +4,10 @@
 // and shows them through one backend (tray_backend.h), chosen in chooseBackend() and chosen again
 // whenever the panels around it change: our StatusNotifierItem with the menu exported over D-Bus
 // when a StatusNotifierWatcher is there and no XEmbed tray holds the icon, else a QSystemTrayIcon
-// in the XEmbed tray. Nothing is shown before the image and the menu are both set; without any
-// tray (tests, snapshot mode, a panel that starts after us) it keeps them, and the icon appears
-// once a tray does.
+// in the XEmbed tray. While the watcher refuses the item (and it is asked again), an XEmbed tray
+// that is there shows the icon in its place. Nothing is shown before the image and the menu are
+// both set; without any tray (tests, snapshot mode, a panel that starts after us) it keeps them,
+// and the icon appears once a tray does.
 //
 // Every change goes to the backend at once. Only our own QMenu (the XEmbed tray's menu, and the one
 // popped up on X11 for a host that asks for it) is never rebuilt while it is open: a description
@@ -19,6 +20,7 @@
 #include <QObject>
 #include <QRect>
 #include <QString>
+#include <QVarLengthArray>
 
 #include <functional>
 #include <memory>
@@ -31,7 +33,9 @@ class QTimer;
 
 namespace quillnest {
 
+class StatusNotifierTray;
 class TrayBackend;
+class XEmbedTray;
 
 // Where a popup menu of `size` goes for a click on `anchor` (the icon, or the point clicked):
 // below the anchor when it fits in `available`, else above it, else on the side with more room,
@@ -84,6 +88,7 @@ Q_SIGNALS:
     void activated(quillnest::Action action, const QString& represented);
 
 private:
+    QVarLengthArray<TrayBackend*, 2> backends() const;
     void chooseBackend();
     void switchTo(Kind kind);
     void watchBus();
@@ -102,8 +107,9 @@ private:
     bool qmenuDirty_ = false;
     bool menuOpen_ = false;
     std::unique_ptr<QMenu> qmenu_;
-    Kind kind_ = Kind::None;
-    std::unique_ptr<TrayBackend> backend_;
+    Kind kind_ = Kind::None; // which backend shows the icon
+    std::unique_ptr<StatusNotifierTray> sni_;
+    std::unique_ptr<XEmbedTray> xembed_;
     QTimer* trayPoll_ = nullptr;
     bool busLookedAt_ = false;
     bool busWatched_ = false; // a session bus is connected and its watcher watched

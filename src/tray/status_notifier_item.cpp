@@ -131,7 +131,7 @@ StatusNotifierTray::StatusNotifierTray(const QDBusConnection& bus,
     settle_.setSingleShot(true);
     connect(&settle_, &QTimer::timeout, this, [this] { holdSignals(false); });
     retry_.setSingleShot(true);
-    connect(&retry_, &QTimer::timeout, this, &StatusNotifierTray::announce);
+    connect(&retry_, &QTimer::timeout, this, &StatusNotifierTray::ask);
 }
 
 bool StatusNotifierTray::publish() {
@@ -165,17 +165,26 @@ StatusNotifierTray::~StatusNotifierTray() {
     bus_.unregisterService(service_);
 }
 
+void StatusNotifierTray::announce() {
+    retry_.stop();
+    retryMs_ = 1000;
+    ask();
+}
+
 // The watcher's process name, from /proc, picks the label style; a watcher whose process cannot
 // be known is taken for a host that follows the protocol.
-void StatusNotifierTray::announce() {
+void StatusNotifierTray::ask() {
+    const int generation = ++generation_;
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
     call << statusNotifierWatcherService;
     auto* reply = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
     connect(reply, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* finished) {
+            [this, generation](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
+                if (generation != generation_)
+                    return;
                 const QDBusPendingReply<uint> pid = *finished;
                 QString process;
                 if (pid.isValid()) {
@@ -205,22 +214,52 @@ void StatusNotifierTray::registerWithWatcher(const QString& watcherProcess) {
     } else {
         item_->onIdRead({});
     }
-    holdSignals(true);
+    // Only GNOME Shell's extension needs the settle period (see the class comment).
+    settle_.stop();
+    holdSignals(style == LabelStyle::FirstUnderscoreRemoved);
     QDBusMessage call = QDBusMessage::createMethodCall(
         statusNotifierWatcherService, QStringLiteral("/StatusNotifierWatcher"),
         statusNotifierWatcherService, QStringLiteral("RegisterStatusNotifierItem"));
     call << service_;
-    auto* reply = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    const int generation = generation_;
+    auto* reply = new QDBusPendingCallWatcher(bus_.asyncCall(call, registerTimeoutMs), this);
     connect(reply, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* finished) {
+            [this, generation, settle = style == LabelStyle::FirstUnderscoreRemoved](
+                QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
-                if (finished->isError())
-                    qCWarning(lcTray)
-                        << "The tray did not take the item:" << finished->error().message();
-                else
-                    taken_.start();
-                settle_.start(settleMs);
+                if (generation != generation_)
+                    return;
+                if (settle)
+                    settle_.start(settleMs);
+                registered(finished->error());
             });
+}
+
+// A watcher that went answers ServiceUnknown: the next one is told of the item when it appears.
+void StatusNotifierTray::registered(const QDBusError& error) {
+    const bool refused = error.isValid() && error.type() != QDBusError::ServiceUnknown;
+    if (error.isValid())
+        qCWarning(lcTray) << "The tray did not take the item:" << error.message();
+    else
+        taken_.start();
+    if (refused)
+        askAgainLater();
+    if (refused != refused_) {
+        refused_ = refused;
+        Q_EMIT refusedChanged();
+    }
+}
+
+// 1 s, then twice as long each time up to a minute. Trouble long after the watcher took the item
+// is new trouble, not a host that keeps refusing it: the wait starts again at 1 s.
+void StatusNotifierTray::askAgainLater() {
+    if (taken_.isValid() && taken_.elapsed() > 60000) {
+        retryMs_ = 1000;
+        taken_.invalidate();
+    }
+    qCInfo(lcTray) << "Asking the tray again in" << retryMs_ << "ms";
+    retry_.start(retryMs_);
+    retryMs_ = std::min(retryMs_ * 2, 60000);
 }
 
 void StatusNotifierTray::holdSignals(bool hold) {
@@ -236,13 +275,8 @@ void StatusNotifierTray::unregistered(const QString& service) {
         return;
     if (!bus_.interface()->isServiceRegistered(statusNotifierWatcherService))
         return; // the watcher went; StatusItem hears of it and chooses again
-    // A drop long after the watcher took the item is a new trouble, not a host that keeps
-    // dropping it: it is asked again soon.
-    if (taken_.isValid() && taken_.elapsed() > 60000)
-        retryMs_ = 1000;
-    qCInfo(lcTray) << "The tray dropped the item; asking again in" << retryMs_ << "ms";
-    retry_.start(retryMs_);
-    retryMs_ = std::min(retryMs_ * 2, 60000);
+    qCInfo(lcTray) << "The tray dropped the item";
+    askAgainLater();
 }
 
 } // namespace quillnest

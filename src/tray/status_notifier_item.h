@@ -13,6 +13,7 @@
 #include "tray/tray_backend.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusObjectPath>
 #include <QElapsedTimer>
 #include <QIcon>
@@ -183,16 +184,19 @@ private:
 // objects and the name off again.
 //
 // Registration waits until the host is known (one asynchronous look at the watcher's process,
-// whose name picks the label style), and for a settle period after it the item sends no change
-// signal, while the host sets the item up; one signal of each kind that changed goes out when the
-// period ends. A host that drops the item (the watcher says it was unregistered while the name is
-// still ours) is asked again, later each time.
+// whose name picks the label style). A watcher that refuses the item or does not answer within
+// registerTimeoutMs, and a host that drops the item (the watcher says it was unregistered while the
+// name is still ours), are asked again, later each time; refused() tells the owner meanwhile.
+// Nothing waits on the bus: every call is asynchronous, and an answer to a call that a newer one
+// has replaced is ignored.
 //
 // GNOME Shell's AppIndicator extension forgets the item's Id and Menu whenever it sees our name
 // appear (also the first time) and reads both again a second later; an answer that arrives while
 // its cache is empty makes it destroy the item. For that host every read of Id is preceded by a
 // PropertiesChanged holding Id and Menu, which puts both back into its cache first (messages from
-// one connection arrive in order).
+// one connection arrive in order). It also sets the item up for a while after the registration:
+// for a settle period the item sends it no change signal, and one signal of each kind that
+// changed goes out when the period ends. Every other host is sent each change at once.
 class StatusNotifierTray : public QObject, public TrayBackend {
     Q_OBJECT
 public:
@@ -215,17 +219,30 @@ public:
     // False, with the reason logged, when the bus refuses either.
     bool publish();
     // Finds out who the watcher is, then asks it to host the item; again whenever a new watcher
-    // appears (a panel that restarted). A refusal is logged, nothing more.
+    // appears (a panel that restarted), with the wait before asking again back at its shortest.
     void announce();
+    // Whether the watcher's last answer to a registration was a refusal, or there was none in
+    // time: the item is not shown, and it is asked again. False again once the watcher takes it.
+    bool refused() const { return refused_; }
 
-    // How long change signals wait after a registration (tests and benchmarks shorten it).
+    // How long change signals to GNOME Shell wait after a registration (tests and benchmarks
+    // shorten it).
     static inline int settleMs = 1500;
+    // How long a registration may go unanswered before it counts as refused. A watcher answers
+    // at once; a host that is busy starting gets far more than it needs.
+    static inline int registerTimeoutMs = 10000;
+
+Q_SIGNALS:
+    void refusedChanged();
 
 private Q_SLOTS:
     void unregistered(const QString& service);
 
 private:
+    void ask();
     void registerWithWatcher(const QString& watcherProcess);
+    void registered(const QDBusError& error);
+    void askAgainLater();
     void holdSignals(bool hold);
 
     QDBusConnection bus_;
@@ -234,8 +251,10 @@ private:
     std::unique_ptr<StatusNotifierItem> item_;
     QTimer settle_;
     QTimer retry_;
-    int retryMs_ = 1000;  // the wait before asking again after the next drop
+    int retryMs_ = 1000;  // the wait before asking again after the next drop or refusal
     QElapsedTimer taken_; // since the watcher last took the item
+    int generation_ = 0;  // of the last ask(); answers to earlier ones are ignored
+    bool refused_ = false;
 };
 
 } // namespace quillnest

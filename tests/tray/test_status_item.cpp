@@ -15,12 +15,15 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QXmlStreamReader>
+
+#include <sys/prctl.h>
 
 using namespace quillnest;
 using namespace quillnest::test;
@@ -98,7 +101,10 @@ private Q_SLOTS:
     void clickPicksTheItemOnce();
     void shownMenuHoldsNothingBack_data();
     void shownMenuHoldsNothingBack();
+    void changesWaitForTheHostToSetUp_data();
     void changesWaitForTheHostToSetUp();
+    void registrationIsAskedAgain_data();
+    void registrationIsAskedAgain();
     void toolTipAndStatusTellTheState_data();
     void toolTipAndStatusTellTheState();
     void backendFollowsThePanels();
@@ -134,6 +140,7 @@ void TestStatusItem::initTestCase() {
     QVERIFY(watcherBus().registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher_,
                                         QDBusConnection::ExportAllSlots));
     StatusNotifierTray::settleMs = 100;
+    StatusNotifierTray::registerTimeoutMs = 1500;
     for (const auto& [path, interface, name] :
          {std::tuple{menuPath, menuInterface, "LayoutUpdated"},
           std::tuple{menuPath, menuInterface, "ItemsPropertiesUpdated"},
@@ -149,6 +156,9 @@ void TestStatusItem::cleanup() {
     item_.reset();
     service_.clear();
     watcher_.registered.clear();
+    watcher_.answers.clear();
+    watcher_.unanswered.clear();
+    prctl(PR_SET_NAME, "test_status");
     signals_.received.clear();
     watcherBus().unregisterService(watcherName);
 }
@@ -369,9 +379,18 @@ void TestStatusItem::shownMenuHoldsNothingBack() {
     QCOMPARE(picked.size(), 0);
 }
 
-// Changes made while the host sets the item up wait for the end of the settle period, and then go
-// out once each.
+void TestStatusItem::changesWaitForTheHostToSetUp_data() {
+    QTest::addColumn<QByteArray>("host"); // the watcher's process name: this one's
+    QTest::newRow("GNOME Shell") << QByteArray("gnome-shell");
+    QTest::newRow("another host") << QByteArray("xfce4-panel");
+}
+
+// Changes made while GNOME Shell sets the item up wait for the end of the settle period, and then
+// go out once each kind; any other host is sent each at once.
 void TestStatusItem::changesWaitForTheHostToSetUp() {
+    QFETCH(QByteArray, host);
+    const bool gnome = host == "gnome-shell";
+    prctl(PR_SET_NAME, host.constData());
     item_ = std::make_unique<StatusItem>(nullptr, [] { return false; });
     item_->setMenu(menuWith({}));
     item_->setImage(dotIcon(StatusColor::Green));
@@ -381,13 +400,55 @@ void TestStatusItem::changesWaitForTheHostToSetUp() {
     item_->setImage(dotIcon(StatusColor::Yellow));
     item_->setMenu(menuWith({QStringLiteral("a")}));
     const QDBusMessage shown = call(menuPath, menuInterface, QStringLiteral("AboutToShow"), {0});
-    QCOMPARE(shown.arguments().value(0), QVariant(true)); // a change the host was not told of
-    QCOMPARE(signals_.names(), QStringList());
-    QTRY_COMPARE(signals_.names().size(), 2);
+    QCOMPARE(shown.arguments().value(0), QVariant(gnome)); // a change the host was not told of
+    if (gnome)
+        QCOMPARE(signals_.names(), QStringList());
+    QTRY_COMPARE(signals_.names().size(), gnome ? 2 : 3);
     const QStringList names = signals_.names();
     QCOMPARE(QSet<QString>(names.cbegin(), names.cend()),
              (QSet<QString>{QStringLiteral("NewIcon"), QStringLiteral("LayoutUpdated")}));
     QVERIFY(findLabel(layout().second, QStringLiteral("a")));
+}
+
+void TestStatusItem::registrationIsAskedAgain_data() {
+    QTest::addColumn<QString>("answers"); // R refused, I or L unanswered; then taken
+    QTest::addColumn<bool>("xembed");
+    QTest::newRow("error reply") << "R" << false;
+    QTest::newRow("no reply") << "I" << false;
+    QTest::newRow("error reply, XEmbed tray") << "R" << true;
+    QTest::newRow("no reply, error reply, XEmbed tray") << "IR" << true;
+    QTest::newRow("late error reply") << "L" << false;
+}
+
+// Asked again 1 s after the first refusal, 2 s after the second; meanwhile an XEmbed tray shows
+// the icon, and the watcher gets it back once it takes the item. An answer to a call that a new
+// watcher made moot changes nothing.
+void TestStatusItem::registrationIsAskedAgain() {
+    QFETCH(QString, answers);
+    QFETCH(bool, xembed);
+    for (QChar answer : answers)
+        watcher_.answers.append(answer == u'R' ? FakeWatcher::Refuse : FakeWatcher::Ignore);
+    QElapsedTimer waited;
+    waited.start();
+    item_ = std::make_unique<StatusItem>(nullptr, [xembed] { return xembed; });
+    item_->setMenu(menuWith({}));
+    item_->setImage(dotIcon(StatusColor::Green));
+    if (answers == u"L") { // the watcher restarts, then the first one's refusal arrives
+        QTRY_COMPARE(watcher_.unanswered.size(), 1);
+        watcherBus().unregisterService(watcherName);
+        QVERIFY(watcherBus().registerService(watcherName));
+        QTRY_COMPARE(watcher_.registered.size(), 1);
+        watcherBus().send(watcher_.unanswered[0].createErrorReply(QDBusError::Failed, {}));
+        QTest::qWait(1300);
+        QCOMPARE(watcher_.registered.size(), 1); // not asked again
+        return;
+    }
+    QTRY_COMPARE(item_->kind(),
+                 xembed ? StatusItem::Kind::XEmbed : StatusItem::Kind::StatusNotifier);
+    QCOMPARE(itemsOnTheBus().size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(watcher_.registered, itemsOnTheBus(), 10000);
+    QVERIFY(waited.elapsed() >= 900 * ((1 << answers.size()) - 1));
+    QTRY_COMPARE(item_->kind(), StatusItem::Kind::StatusNotifier);
 }
 
 void TestStatusItem::toolTipAndStatusTellTheState_data() {
