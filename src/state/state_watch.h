@@ -14,9 +14,9 @@
 // bounded time after the first of them when they never pause; a burst of events within that pause
 // is one signal. A file read while it is still being rewritten may be half written: changing()
 // tells a reader so, and signalWhenQuiet() has the file read again once it has been left alone.
-// Main thread only; costs nothing while nothing changes (the kernel's
-// notifications, no polling, where the platform has them); a change of anything else in the parent
-// folder (often the home folder) costs a stat of the state directory.
+// Main thread only; costs nothing while nothing changes (the kernel's notifications, no polling,
+// where the platform has them); a change of anything else in the parent folder (often the home
+// folder) costs a stat of the state directory.
 #pragma once
 
 #include <QElapsedTimer>

@@ -3,8 +3,7 @@
 // readState() never fails: a missing or malformed file gives the empty summary, a project whose
 // folder does not exist is left out, a value of the wrong type counts as nothing; readStateFile()
 // also tells a malformed file from a missing one. Nothing is cached; every call reads the file
-// anew. Main thread only (it keeps no state, so any thread would
-// do).
+// anew. Main thread only (it keeps no state, so any thread would do).
 #pragma once
 
 #include <QDateTime>
