@@ -468,21 +468,19 @@ void TestApp::stateChangeShowsBeforeTheTimer() {
     const QByteArray state =
         R"({"projects": {")" + project + R"(": {"checked": "2024-05-01T10:00:00Z"}}})";
     const auto shown = [app] { return AppProbe::item(app)->menu()->front().title; };
+    const QString clean = QStringLiteral("All rules in sync and clean");
+    const QString empty = QStringLiteral("Nothing synced yet");
     if (change != QLatin1String("rename")) {
         writeState(state);
         app->applicationDidFinishLaunching();
-        QCOMPARE(shown(), QStringLiteral("All rules in sync and clean"));
+        QCOMPARE(shown(), clean);
         if (change == QLatin1String("delete"))
             QVERIFY(QFile::remove(stateDir_ + QStringLiteral("/state.json")));
         else
             writeState(state.left(state.size() / 2));
         app->refresh(); // as the watch or a timer tick does
-        if (change == QLatin1String("delete")) {
-            QCOMPARE(shown(), QStringLiteral("Nothing synced yet"));
-            return;
-        }
-        QCOMPARE(shown(), QStringLiteral("All rules in sync and clean"));
-        QTRY_COMPARE_WITH_TIMEOUT(shown(), QStringLiteral("Nothing synced yet"), 5000);
+        QCOMPARE(shown(), change == QLatin1String("delete") ? empty : clean);
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), empty, 5000);
         return;
     }
     app->applicationDidFinishLaunching();
