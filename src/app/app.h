@@ -111,6 +111,7 @@ private:
 
     AppSetup setup_;
     bool quitting_ = false;      // the application is going: a watch that ends is not told
+    Summary summary_;            // the summary shown: the last one read from a whole file
     QStringList waitingFolders_; // chosen while a command ran; added in this order
     struct ShownIcon {
         StatusColor color;

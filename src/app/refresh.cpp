@@ -3,6 +3,7 @@
 
 #include "menu/compose.h"
 #include "menu/dot_icon.h"
+#include "state/state_watch.h"
 #include "state/summary.h"
 #include "tool/child_process.h"
 #include "tray/status_item.h"
@@ -14,8 +15,16 @@
 namespace quillnest {
 
 void App::refresh() {
+    // A file rewritten in place may be read half written. While it is still changing, the summary
+    // shown stays and the file is read again once it has been left alone; only a file that is
+    // still no JSON document then shows as the empty summary. A missing file shows so at once.
+    StateReading reading = readStateFile(setup_.settings.stateDir);
+    if (reading.file == StateFile::Malformed && watch_ && watch_->changing())
+        watch_->signalWhenQuiet();
+    else
+        summary_ = std::move(reading.summary);
     MenuInputs inputs;
-    inputs.summary = readState(setup_.settings.stateDir);
+    inputs.summary = summary_;
 
     // The icon first: it is what the user sees change, and composing the menu takes longer than
     // reading the state. A new icon is handed to the tray only when it would look different:

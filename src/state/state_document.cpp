@@ -560,9 +560,12 @@ private:
 
 } // namespace
 
-std::optional<std::vector<StateEntry>> readStateEntries(QByteArrayView json) {
+std::optional<std::vector<StateEntry>> readStateEntries(QByteArrayView json, bool* valid) {
     Parser parser(json.data(), json.data() + json.size());
-    if (!parser.document() || !parser.projectsIsObject)
+    const bool document = parser.document();
+    if (valid)
+        *valid = document;
+    if (!document || !parser.projectsIsObject)
         return std::nullopt;
     return std::move(parser.entries);
 }

@@ -41,7 +41,8 @@ struct StateEntry {
 // The members of the last "projects" member of the top-level object, in the order of the text,
 // repeated keys included (of those with the same identity the last one stands, as in QJsonObject).
 // Nothing when the text is not a valid JSON document, its top level is not an object, or "projects"
-// is missing or not an object.
-std::optional<std::vector<StateEntry>> readStateEntries(QByteArrayView json);
+// is missing or not an object. `valid`, when given, is set to whether the text is a valid JSON
+// document (a file cut short while it is written is not).
+std::optional<std::vector<StateEntry>> readStateEntries(QByteArrayView json, bool* valid = nullptr);
 
 } // namespace quillnest

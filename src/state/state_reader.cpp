@@ -199,8 +199,11 @@ bool pathExists(const QString& path) {
     return existsEncoded(QFile::encodeName(path).constData());
 }
 
-Summary summarize(const QByteArray& json, bool (*exists)(const QString& path)) {
-    std::optional<std::vector<StateEntry>> entries = readStateEntries(json);
+namespace {
+
+// summarize() that also says whether the text was a JSON document.
+Summary summarize(const QByteArray& json, bool (*exists)(const QString& path), bool* valid) {
+    std::optional<std::vector<StateEntry>> entries = readStateEntries(json, valid);
     if (!entries)
         return {};
 
@@ -231,12 +234,26 @@ Summary summarize(const QByteArray& json, bool (*exists)(const QString& path)) {
     return summary;
 }
 
-Summary readState(const QString& dir) {
+} // namespace
+
+Summary summarize(const QByteArray& json, bool (*exists)(const QString& path)) {
+    return summarize(json, exists, nullptr);
+}
+
+StateReading readStateFile(const QString& dir) {
     const std::optional<QByteArray> bytes =
         readRegularFile(QFile::encodeName(dir + QLatin1StringView("/state.json")));
     if (!bytes)
         return {};
-    return summarize(*bytes, pathExists);
+    bool valid = false;
+    StateReading reading{summarize(*bytes, pathExists, &valid), StateFile::Read};
+    if (!valid)
+        reading.file = StateFile::Malformed;
+    return reading;
+}
+
+Summary readState(const QString& dir) {
+    return readStateFile(dir).summary;
 }
 
 } // namespace quillnest

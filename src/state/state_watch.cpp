@@ -1,5 +1,6 @@
 #include "state/state_watch.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -32,6 +33,8 @@ StateWatch::StateWatch(const QString& dir, QObject* parent)
       parent_(QFileInfo(QDir::cleanPath(dir_)).path()), file_(dir + QStringLiteral("/state.json")) {
     settle_.setSingleShot(true);
     connect(&settle_, &QTimer::timeout, this, &StateWatch::settle);
+    quiet_.setSingleShot(true);
+    connect(&quiet_, &QTimer::timeout, this, &StateWatch::onQuiet);
     connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, &StateWatch::onEvent);
     connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &StateWatch::onEvent);
     last_ = stamp();
@@ -45,11 +48,13 @@ StateWatch::StateWatch(const QString& dir, QObject* parent)
 // directory are of no interest.
 void StateWatch::onEvent(const QString& path) {
     if (directoryMoved()) {
+        lastEvent_.start();
         settle();
         return;
     }
     if (path == parent_ && path != dir_ && watchedFolders_.contains(dir_))
         return;
+    lastEvent_.start();
     const Stamp now = stamp();
     const bool replaced = now.has_value() != last_.has_value() ||
                           (now && ((*now)[0] != (*last_)[0] || (*now)[1] != (*last_)[1]));
@@ -88,6 +93,37 @@ void StateWatch::settle() {
     arm();
     if (!settle_.isActive() && stamp() != last_)
         wait();
+}
+
+bool StateWatch::changing() const {
+    return msUntilQuiet() > 0;
+}
+
+void StateWatch::signalWhenQuiet() {
+    if (!quiet_.isActive())
+        quiet_.start(std::max(msUntilQuiet(), 1));
+}
+
+// Waits on while the file changed meanwhile.
+void StateWatch::onQuiet() {
+    if (const int left = msUntilQuiet(); left > 0)
+        quiet_.start(left);
+    else
+        Q_EMIT changed();
+}
+
+// The modification time is asked too, as events may still be on their way; one in the future (a
+// clock set back, a file copied with its times) does not count, so that it cannot hold a reader
+// for long.
+int StateWatch::msUntilQuiet() const {
+    qint64 since = lastEvent_.isValid() ? lastEvent_.elapsed() : qint64(quietMs);
+    if (const Stamp now = stamp()) {
+        const qint64 modified =
+            qint64(QDateTime::currentMSecsSinceEpoch()) - ((*now)[3] * 1000 + (*now)[4] / 1000000);
+        if (modified >= 0)
+            since = std::min(since, modified);
+    }
+    return static_cast<int>(std::max<qint64>(quietMs - since, 0));
 }
 
 // True when the state directory is no longer the folder under watch: renamed away, replaced,

@@ -12,9 +12,11 @@
 // times): at once for a file put in place whole (a rename, a creation or a deletion, a directory
 // replaced), and for one rewritten in place once the events have paused for a short while, or a
 // bounded time after the first of them when they never pause; a burst of events within that pause
-// is one signal. Main thread only; costs nothing while nothing changes (the kernel's
-// notifications, no polling, where the platform has them); a change of anything else in the parent
-// folder (often the home folder) costs a stat of the state directory.
+// is one signal. A file read while it is still being rewritten may be half written: changing()
+// tells a reader so, and signalWhenQuiet() has the file read again once it has been left alone.
+// Main thread only; costs nothing while nothing changes (the kernel's notifications, no polling,
+// where the platform has them); a change of anything else in the parent folder (often the home
+// folder) costs a stat of the state directory.
 #pragma once
 
 #include <QElapsedTimer>
@@ -40,6 +42,19 @@ public:
     // event tells, such as a folder above the parent swapped or a linked-to folder replaced.
     void recheck();
 
+    // How long the file must be left alone before a reading of it that is no JSON document is taken
+    // for what the file holds rather than for a write in progress. Far longer than any pause within
+    // one rewrite by a running writer, even on a loaded machine, and short enough that a file that
+    // is truly broken shows as such about a second after its last change.
+    static constexpr int quietMs = 1000;
+
+    // True while the file is being written: an event about it came, or its modification time lies,
+    // less than quietMs ago.
+    bool changing() const;
+    // Emits changed() once the file has been left alone for quietMs, whether it then differs or
+    // not: for a reader that kept what it had instead of a half-written file.
+    void signalWhenQuiet();
+
 Q_SIGNALS:
     void changed();
 
@@ -52,6 +67,8 @@ private:
     void onEvent(const QString& path);
     void wait();
     void settle();
+    void onQuiet();
+    int msUntilQuiet() const;
     bool directoryMoved() const;
     Stamp stamp() const;
 
@@ -62,7 +79,9 @@ private:
     std::optional<FileId> watchedFile_;     // the file under watch, as it was when the watch began
     QFileSystemWatcher watcher_;
     QTimer settle_;
-    QElapsedTimer burst_; // since the first event not yet looked at
+    QElapsedTimer burst_;     // since the first event not yet looked at
+    QElapsedTimer lastEvent_; // since the last event about the file or its folder
+    QTimer quiet_;            // runs while a reader waits for the file to be left alone
     Stamp last_;
 };
 

@@ -1,9 +1,9 @@
 // The condensed state of the user's projects, read from the tool's state file.
 //
 // readState() never fails: a missing or malformed file gives the empty summary, a project whose
-// folder does not exist is left out, a value of the wrong type counts as nothing. Nothing is
-// cached; every call reads the file anew. Main thread only (it keeps no state, so any thread would
-// do).
+// folder does not exist is left out, a value of the wrong type counts as nothing; readStateFile()
+// also tells a malformed file from a missing one. Nothing is cached; every call reads the file
+// anew. Main thread only (it keeps no state, so any thread would do).
 #pragma once
 
 #include <QDateTime>
@@ -30,6 +30,20 @@ struct Summary {
 // symbolic link to one) is read, so a FIFO or device in its place cannot block or flood the caller.
 // A file larger than 256 MiB, far beyond any the tool writes, gives the empty summary unread.
 Summary readState(const QString& dir);
+
+// What was found at dir + "/state.json".
+enum class StateFile {
+    Read,      // a JSON document, summarised (it may still list nothing)
+    Missing,   // no regular file there, or one that cannot be read or is too large
+    Malformed, // a regular file whose bytes are no JSON document: corrupt, or half written
+};
+struct StateReading {
+    Summary summary; // the empty summary unless the file was Read
+    StateFile file = StateFile::Missing;
+};
+// readState() with what it found: a caller can hold on to the last summary while a file being
+// rewritten in place is read half written.
+StateReading readStateFile(const QString& dir);
 // Condenses the bytes of a state file, read as QJsonDocument reads JSON (of repeated keys the last
 // one stands) except that a number beyond the range of a double counts as nothing instead of
 // making the text invalid. `exists` tells whether a project path exists on disk; it is asked once

@@ -60,6 +60,7 @@ private Q_SLOTS:
     void openConflictsReadsStateAtClick();
     void oddFolderReachesToolAsOneArgument();
     void openMenuIsNotRebuiltUntilClosed();
+    void stateChangeShowsBeforeTheTimer_data();
     void stateChangeShowsBeforeTheTimer();
     void toolFoundIsWhatRuns_data();
     void toolFoundIsWhatRuns();
@@ -451,14 +452,40 @@ void TestApp::openMenuIsNotRebuiltUntilClosed() {
                               QStringLiteral("All rules in sync and clean"), 5000);
 }
 
-// The tool's new state shows without waiting for the 15-second timer.
+void TestApp::stateChangeShowsBeforeTheTimer_data() {
+    QTest::addColumn<QString>("change");
+    QTest::newRow("renamed into place") << QStringLiteral("rename");
+    QTest::newRow("rewritten in place, read half written") << QStringLiteral("torn");
+    QTest::newRow("deleted") << QStringLiteral("delete");
+}
+
+// The tool's new state shows without waiting for the 15-second timer. A file read half written
+// while it changes keeps what is shown until it is left alone; a deleted one empties it at once.
 void TestApp::stateChangeShowsBeforeTheTimer() {
+    QFETCH(QString, change);
     App* app = makeApp();
-    app->applicationDidFinishLaunching();
-    QCOMPARE(AppProbe::item(app)->menu()->front().title, QStringLiteral("Nothing synced yet"));
     const QByteArray project = QDir(dir_.path()).absolutePath().toUtf8();
-    writeFile(stateDir_ + QStringLiteral("/new.json"),
-              R"({"projects": {")" + project + R"(": {"checked": "2024-05-01T10:00:00Z"}}})");
+    const QByteArray state =
+        R"({"projects": {")" + project + R"(": {"checked": "2024-05-01T10:00:00Z"}}})";
+    const auto shown = [app] { return AppProbe::item(app)->menu()->front().title; };
+    const QString clean = QStringLiteral("All rules in sync and clean");
+    const QString empty = QStringLiteral("Nothing synced yet");
+    if (change != QLatin1String("rename")) {
+        writeState(state);
+        app->applicationDidFinishLaunching();
+        QCOMPARE(shown(), clean);
+        if (change == QLatin1String("delete"))
+            QVERIFY(QFile::remove(stateDir_ + QStringLiteral("/state.json")));
+        else
+            writeState(state.left(state.size() / 2));
+        app->refresh(); // as the watch or a timer tick does
+        QCOMPARE(shown(), change == QLatin1String("delete") ? empty : clean);
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), empty, 5000);
+        return;
+    }
+    app->applicationDidFinishLaunching();
+    QCOMPARE(shown(), QStringLiteral("Nothing synced yet"));
+    writeFile(stateDir_ + QStringLiteral("/new.json"), state);
     QVERIFY(QFile::rename(stateDir_ + QStringLiteral("/new.json"),
                           stateDir_ + QStringLiteral("/state.json")));
     QTRY_COMPARE_WITH_TIMEOUT(AppProbe::item(app)->menu()->front().title,

@@ -14,6 +14,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Qt::Literals::StringLiterals;
 using quillnest::test::FakeWatcher;
 
@@ -22,8 +25,13 @@ class TestStartup : public QObject {
 private Q_SLOTS:
     void secondStartChangesNothing_data() {
         QTest::addColumn<bool>("bus");
-        QTest::newRow("session bus") << true;
-        QTest::newRow("no bus: lock file") << false;
+        QTest::addColumn<QString>("runtime"); // the runtime directory: how it is made unsafe
+        QTest::newRow("session bus") << true << QString();
+        QTest::newRow("no bus: lock file") << false << QString();
+        // Where another user could hold the lock, nothing is guarded: a second start runs too.
+        QTest::newRow("no bus: world-writable runtime dir") << false << u"0777"_s;
+        QTest::newRow("no bus: runtime dir of another user") << false << u"nobody"_s;
+        QTest::newRow("no bus: no runtime dir") << false << u"unset"_s;
     }
     void secondStartChangesNothing();
     void folderChooserSpeaksRussian();
@@ -33,12 +41,22 @@ private Q_SLOTS:
 // still works, and a first one killed outright leaves nothing that blocks the next start.
 void TestStartup::secondStartChangesNothing() {
     QFETCH(bool, bus);
+    QFETCH(QString, runtime);
     QTemporaryDir dir;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
         env.remove(QString::fromLatin1(name));
     env.insert(u"QUILLNEST_HOME"_s, dir.path());
-    env.insert(u"XDG_RUNTIME_DIR"_s, dir.path());
+    env.insert(u"XDG_RUNTIME_DIR"_s, dir.filePath(u"run"_s));
+    QVERIFY(
+        QDir(dir.path()).mkdir(u"run"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QByteArray run = QFile::encodeName(dir.filePath(u"run"_s));
+    if (runtime == u"unset")
+        env.remove(u"XDG_RUNTIME_DIR"_s);
+    else if (runtime == u"0777")
+        QCOMPARE(::chmod(run.constData(), 0777), 0);
+    else if (runtime == u"nobody" && (::geteuid() != 0 || ::chown(run.constData(), 65534, 65534)))
+        QSKIP("only root can give the runtime directory to another user");
     quillnest::test::PrivateBus privateBus;
     FakeWatcher watcher;
     const QString address = bus ? privateBus.start() : QString();
@@ -62,6 +80,18 @@ void TestStartup::secondStartChangesNothing() {
     };
     QProcess first, second, snapshot, third;
     QVERIFY(start(first));
+    if (!runtime.isEmpty()) {
+        QByteArray log;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (log += first.readAllStandardError()).contains("without a one-instance lock"), 10000);
+        QVERIFY(start(second));
+        QVERIFY(!second.waitForFinished(2000)); // runs beside the first
+        for (QProcess* p : {&first, &second}) {
+            p->kill();
+            p->waitForFinished();
+        }
+        return;
+    }
     if (bus) {
         QTRY_COMPARE_WITH_TIMEOUT(watcher.registered.size(), 1, 10000);
     } else { // the lock, kept from children: O_CLOEXEC in its fdinfo's "flags:\t02100002" (octal)

@@ -353,6 +353,7 @@ void TestStateReader::unreadableStateFile() {
         return;
     }
     QCOMPARE(readState(dir), Summary());
+    QVERIFY(readStateFile(dir).file == StateFile::Missing);
 }
 
 // Files far larger or deeper than the tool ever writes are read or refused without harm.
@@ -379,6 +380,7 @@ void TestStateReader::largeFile() {
     big.chop(1); // truncated
     writeFile(file, big);
     QCOMPARE(readState(temp.path()), Summary());
+    QVERIFY(readStateFile(temp.path()).file == StateFile::Malformed);
 
     big.fill('\xff');
     writeFile(file, big);
@@ -457,6 +459,7 @@ void TestStateReader::rewrittenWhileRead() {
         }
         written = true;
     });
+    // A read between the truncation and the end of the writes is never taken for a whole file.
     // Ends the writer also when a check below returns early.
     struct Stop {
         std::atomic<bool>& stop;
@@ -470,8 +473,9 @@ void TestStateReader::rewrittenWhileRead() {
 
     int nonEmpty = 0;
     while (!written) {
-        const Summary summary = readState(temp.path());
+        const auto [summary, file] = readStateFile(temp.path());
         QVERIFY2(valid.contains(summary), qPrintable(summary.projects.join(u'|')));
+        QVERIFY(summary.projects.isEmpty() == (file == StateFile::Malformed));
         nonEmpty += !summary.projects.isEmpty();
         ++reads;
     }
