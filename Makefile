@@ -36,8 +36,10 @@ format: deps
 format-check: deps
 	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 
+# Also what a package build leaves in debian/ (dpkg-buildpackage's own clean step needs debhelper).
 clean:
-	rm -rf build
+	rm -rf build debian/.debhelper debian/quillnest-bar debian/files debian/debhelper-build-stamp \
+	    debian/*.substvars debian/*.debhelper.log
 
 demo: build
 	./scripts/demo.sh build/default demo
@@ -54,10 +56,23 @@ host-screenshots: build
 	/usr/bin/python3 tests/e2e/host_screenshots.py --app build/default/bin/quillnest-bar \
 	    --tool build/default/share/quillnest-bar/tool/bin/quillnest --out docs/screenshots
 
-# The Debian package, made by CPack from the default build: build/default/deb/quillnest-bar_*.deb.
+# The Debian package, built as Debian builds it: dpkg-buildpackage with debian/ (its own build in
+# build/debian, with the unit and headless tests; DEB_BUILD_OPTIONS=nocheck skips them, and a
+# parallel=N given there replaces the default of one job per core). dpkg-buildpackage writes into
+# the parent directory: the .deb is moved to build/default/deb/quillnest-bar_<version>_<arch>.deb,
+# the .buildinfo and .changes written there are deleted. No debug symbols package is made.
+PACKAGE_VERSION = $(shell dpkg-parsechangelog -S Version)
+PACKAGE_ARCH = $(shell dpkg-architecture -qDEB_HOST_ARCH)
+PACKAGE_BASE = quillnest-bar_$(PACKAGE_VERSION)_$(PACKAGE_ARCH)
+PACKAGE_BUILD_OPTIONS = noautodbgsym $(if $(filter parallel=%,$(DEB_BUILD_OPTIONS)),,parallel=$(shell nproc)) $(DEB_BUILD_OPTIONS)
 .PHONY: package
-package: build
-	cmake --build --preset default --target package
+package: deps
+	rm -f build/default/deb/quillnest-bar_*.deb
+	DEB_BUILD_OPTIONS="$(strip $(PACKAGE_BUILD_OPTIONS))" dpkg-buildpackage -us -uc -b
+	mkdir -p build/default/deb
+	mv ../$(PACKAGE_BASE).deb build/default/deb/
+	rm -f ../$(PACKAGE_BASE).buildinfo ../$(PACKAGE_BASE).changes
+	@echo "built build/default/deb/$(PACKAGE_BASE).deb"
 
 # Builds the libFuzzer targets and runs each for FUZZ_SECONDS seconds. New inputs go to
 # build/fuzz/corpus/<target>, crashes to build/fuzz/artifacts/; the seeds in fuzz/corpus stay as

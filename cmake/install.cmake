@@ -1,10 +1,12 @@
 # Install rules and packaging.
 #
 # Linux: the executable goes to bin/, the desktop entry to share/applications/, the application icon
-# to the hicolor theme (the scalable SVG and PNGs rendered from it at build time), and the autostart
+# to the hicolor theme (the scalable SVG and PNGs rendered from it at build time), the autostart
 # entry to share/quillnest-bar/autostart/, from where a user who wants the utility at login copies it
-# to ~/.config/autostart/ (the utility itself writes no files). `make package` turns this into a
-# Debian package through CPack, its dependencies computed by dpkg-shlibdeps.
+# to ~/.config/autostart/ (the utility itself writes no autostart entry), the manual page (built from
+# its scdoc source) to share/man/man1/ and the AppStream metainfo to share/metainfo/. `make package`
+# turns this into a Debian package through dpkg-buildpackage and debian/, which holds the package's
+# own fields (description, dependencies).
 #
 # The stand-in tool of cli/ has no install rule on purpose: installed, it would sit where the utility
 # looks for the tool first and shadow the user's real `quillnest`.
@@ -75,41 +77,26 @@ else()
                     "neither built nor installed; `scripts/install-deps.sh package` installs it")
 endif()
 
-# The Debian package.
-set(QN_PACKAGE_MAINTAINER "Quillnest maintainers <maintainers@quillnest.example>"
-    CACHE STRING "Maintainer field of the Debian package")
+# The AppStream metainfo, from which software centres list the utility. Its id follows the
+# reverse-DNS rule; its launchable is the desktop entry above.
+install(FILES ${QN_PACKAGING_DIR}/org.quillnest.bar.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME quillnest-bar)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT ${QN_PACKAGE_MAINTAINER})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "status-area companion of the quillnest rules tool")
-# One paragraph per element, lines wrapped as Debian's control files have them.
-set(CPACK_PACKAGE_DESCRIPTION [=[
-Quillnest bar puts a document symbol with a coloured status dot in the
-desktop panel's tray: gray before anything was synced or checked, red when
-secrets were found in the rules, yellow for warnings or conflicts, green
-when all rules are in sync and clean. Its menu summarises the state file of
-the quillnest command-line tool and runs the tool: sync, check, watch for
-changes, add a project folder, open a project's master file or its
-conflicts folder. In English and Russian.
-
-The quillnest tool itself is not part of this package.]=])
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/deb)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt's Wayland plugin lets the utility run as a native Wayland client; without it Qt falls back to
-# XWayland, where everything works the same. Qt's translations put Qt's own texts (the folder
-# chooser's) in the user's language; without them they stay English.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, qt6-translations-l10n")
-# The tray on GNOME Shell needs this extension; other desktops show the icon as they are.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS gnome-shell-extension-appindicator)
-
-set(CPACK_SOURCE_GENERATOR TGZ)
-set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/" "/demo/")
-
-include(CPack)
+# The manual page quillnest-bar(1), built from its scdoc source into the build tree's share/man.
+find_program(QN_SCDOC scdoc)
+if(QN_SCDOC)
+    set(QN_MAN_SOURCE ${QN_PACKAGING_DIR}/quillnest-bar.1.scd)
+    set(QN_MAN_PAGE ${CMAKE_BINARY_DIR}/share/man/man1/quillnest-bar.1)
+    add_custom_command(
+        OUTPUT ${QN_MAN_PAGE}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/man/man1
+        COMMAND sh -c "\"$0\" < \"$1\" > \"$2\"" ${QN_SCDOC} ${QN_MAN_SOURCE} ${QN_MAN_PAGE}
+        DEPENDS ${QN_MAN_SOURCE}
+        COMMENT "Building the manual page quillnest-bar(1)"
+        VERBATIM)
+    add_custom_target(qn_man ALL DEPENDS ${QN_MAN_PAGE})
+    install(FILES ${QN_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+    message(WARNING "scdoc (Debian package scdoc) was not found: the manual page is neither built "
+                    "nor installed; `scripts/install-deps.sh build` installs it")
+endif()
