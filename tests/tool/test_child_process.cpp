@@ -13,13 +13,16 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 using namespace quillnest;
 using namespace quillnest::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -69,6 +72,20 @@ bool processState(pid_t pid, char* state, pid_t* parent) {
     return true;
 }
 
+// A child of this process with the given command name; 0 when there is none.
+pid_t childNamed(const QByteArray& name) {
+    for (const QString& entry : entries(QStringLiteral("/proc"))) {
+        const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(entry));
+        const qsizetype open = stat.indexOf('('), close = stat.lastIndexOf(')');
+        char state = 0;
+        pid_t parent = 0;
+        if (open > 0 && stat.mid(open + 1, close - open - 1) == name &&
+            processState(entry.toInt(), &state, &parent) && parent == ::getpid())
+            return entry.toInt();
+    }
+    return 0;
+}
+
 bool writeTool(const QString& path, const QByteArray& script) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size())
@@ -85,8 +102,13 @@ private Q_SLOTS:
     void completion_data();
     void completion();
     void argumentsArriveUnchanged();
+    void childStartsClean_data();
     void childStartsClean();
     void refusedLaunches();
+    void throughAnotherParent_data();
+    void throughAnotherParent();
+    void detachedRuns_data();
+    void detachedRuns();
     void terminateEndsChild();
     void destroyingLeavesChildRunning();
     void qprocessStillWorks();
@@ -187,7 +209,14 @@ void TestChildProcess::argumentsArriveUnchanged() {
 
 // The child starts clean whatever the parent's state: a descriptor opened without close-on-exec,
 // an ignored SIGPIPE and a blocked SIGUSR1 stay behind. Read from /proc while the child sleeps.
+void TestChildProcess::childStartsClean_data() {
+    QTest::addColumn<bool>("tied");
+    QTest::newRow("own") << false;
+    QTest::newRow("tied (fork and exec)") << true;
+}
+
 void TestChildProcess::childStartsClean() {
+    QFETCH(bool, tied);
     const int plain = ::open("/dev/null", O_RDONLY); // no O_CLOEXEC
     QVERIFY(plain >= 0);
     const int leaked = ::fcntl(plain, F_DUPFD, 100); // F_DUPFD clears close-on-exec
@@ -207,7 +236,8 @@ void TestChildProcess::childStartsClean() {
     Completion done;
     child.setTerminationHandler(done.handler());
     const bool launched =
-        child.launch(ProcessSpec{{QStringLiteral("/bin/sleep"), QStringLiteral("30")}, {}});
+        child.launch(ProcessSpec{{QStringLiteral("/bin/sleep"), QStringLiteral("30")}, {}},
+                     tied ? Lifetime::Tied : Lifetime::Own);
     pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
     ::sigaction(SIGPIPE, &previous, nullptr);
     ::close(leaked);
@@ -263,6 +293,12 @@ void TestChildProcess::refusedLaunches() {
         child.setTerminationHandler(done.handler());
         QVERIFY(child.launch(ProcessSpec{{QStringLiteral("/bin/true")}, {}}));
         QVERIFY(!child.launch(ProcessSpec{{QStringLiteral("/bin/true")}, {}}));
+    }
+    for (const char* path : {"/nonexistent dir/quillnest", "/etc/hostname"}) {
+        ChildProcess child; // the fork and exec path reports a failed exec too, and reaps
+        child.setTerminationHandler(done.handler());
+        QVERIFY(!child.launch(ProcessSpec{{QLatin1String(path)}, {}}, Lifetime::Tied));
+        QCOMPARE(zombieChildren(), 0);
     }
     QTRY_COMPARE_WITH_TIMEOUT(done.calls, 1, 20000); // only the one real child
     QTest::qWait(50);
@@ -358,6 +394,113 @@ void TestChildProcess::manyChildren() {
     QCOMPARE(zombieChildren(), 0);
     QCOMPARE(entries(fdDir).size(), fdsBefore);
     QTRY_COMPARE_WITH_TIMEOUT(entries(taskDir).size(), threadsBefore, 20000);
+}
+
+// A child launched by the helper, a parent of its own: a tied one ends when that parent is killed;
+// a failure stays a failure under an ignored SIGCHLD the parent inherited.
+void TestChildProcess::throughAnotherParent_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("expected"); // "gone", "alive" after a kill, or the outcome
+    const QStringList sleep{QStringLiteral("/bin/sleep"), QStringLiteral("60")};
+    const QStringList fail{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                           QStringLiteral("exit 3")};
+    QTest::newRow("tied, parent killed")
+        << QStringList{QStringLiteral("tied")} + sleep << QByteArray("gone");
+    QTest::newRow("own, parent killed")
+        << QStringList{QStringLiteral("own")} + sleep << QByteArray("alive");
+    QTest::newRow("SIGCHLD ignored, made default")
+        << QStringList{QStringLiteral("--default-sigchld"), QStringLiteral("tied")} + fail
+        << QByteArray("1 3");
+    QTest::newRow("SIGCHLD ignored: unknown, no success")
+        << QStringList{QStringLiteral("own")} + fail << QByteArray("3 0");
+}
+
+void TestChildProcess::throughAnotherParent() {
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, expected);
+    QProcess helper;
+    helper.start(QStringLiteral("/usr/bin/env"),
+                 QStringList{QStringLiteral("--ignore-signal=CHLD"),
+                             QStringLiteral(QN_BINARY_DIR "/bin/child_helper")} +
+                     args);
+    QVERIFY(helper.waitForReadyRead(20000));
+    const pid_t pid = helper.readLine().trimmed().toInt();
+    QVERIFY(pid > 0);
+    if (expected.contains(' ')) {
+        QVERIFY(helper.waitForFinished(20000));
+        QCOMPARE(helper.readAll().trimmed(), expected);
+        return;
+    }
+    helper.kill();
+    QVERIFY(helper.waitForFinished(20000));
+    char state = 0;
+    pid_t parent = 0;
+    const auto alive = [&] { return processState(pid, &state, &parent) && state != 'Z'; };
+    if (expected == "gone")
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(), 10000);
+    QTest::qWait(200);
+    QCOMPARE(alive(), expected == "alive");
+    ::kill(pid, SIGKILL);
+}
+
+// The detached process names itself, waits for the running command and runs the rest in order;
+// it gives up on a wait or a run at its bound, and says so on the standard error it kept.
+void TestChildProcess::detachedRuns_data() {
+    QTest::addColumn<bool>("after");     // a running command it waits for, ended by the test
+    QTest::addColumn<bool>("afterEnds"); // ... or left running past the bound
+    QTest::addColumn<bool>("hungFirst"); // a run that never ends, with a child of its own
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("waits, then runs") << true << true << false << QByteArray();
+    QTest::newRow("gives up the wait")
+        << true << false << false << QByteArray("command had not ended after 1 s; given up");
+    QTest::newRow("ends a hung run, runs the next")
+        << false << false << true << QByteArray("had not ended after 1 s and was ended");
+}
+
+void TestChildProcess::detachedRuns() {
+    QFETCH(bool, after);
+    QFETCH(bool, afterEnds);
+    QFETCH(bool, hungFirst);
+    QFETCH(QByteArray, said);
+    QVERIFY(::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0); // the detached process comes back to us
+    QTemporaryDir dir;
+    const QString mark = dir.filePath(QStringLiteral("mark")),
+                  log = dir.filePath(QStringLiteral("log"));
+    std::vector<ProcessSpec> specs;
+    if (hungFirst)
+        specs.push_back(shell(QStringLiteral("sleep 60 & echo $! > \"$1\"; wait"), {mark + u'p'}));
+    specs.push_back(shell(QStringLiteral("echo >> \"$1\""), {mark}));
+    ChildProcess running;
+    Completion done;
+    running.setTerminationHandler(done.handler());
+    QVERIFY(!after ||
+            running.launch(ProcessSpec{{QStringLiteral("/bin/sleep"), QStringLiteral("60")}, {}}));
+    const int savedErr = ::dup(2), logFd = ::open(QFile::encodeName(log), O_WRONLY | O_CREAT, 0600);
+    ::dup2(logFd, 2);
+    const bool launched = launchInOrderDetached(specs, after ? &running : nullptr, 1000ms);
+    ::dup2(savedErr, 2);
+    ::close(savedErr);
+    ::close(logFd);
+    QVERIFY(launched);
+
+    pid_t runner = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((runner = childNamed("quillnest-add")) > 0, 10000);
+    QByteArray cmdline = readAll(QStringLiteral("/proc/%1/cmdline").arg(runner));
+    QCOMPARE(cmdline.left(cmdline.indexOf('\0')), QByteArray("quillnest-bar: adding folders"));
+    if (afterEnds)
+        running.terminate();
+    int status = -1;
+    QVERIFY(waitUntil([&] { return ::waitpid(runner, &status, WNOHANG) == runner; }, 20000));
+    QCOMPARE(WEXITSTATUS(status), afterEnds || !after ? 0 : 1);
+    QCOMPARE(QFile::exists(mark), afterEnds || !after);
+    QVERIFY(readAll(log).contains(said));
+    if (hungFirst) { // its own child was ended with it, and came back to us
+        const pid_t orphan = readAll(mark + u'p').trimmed().toInt();
+        QVERIFY(orphan > 0 &&
+                waitUntil([&] { return ::waitpid(orphan, &status, WNOHANG) == orphan; }, 20000));
+    }
+    running.terminate();
+    QTRY_COMPARE_WITH_TIMEOUT(done.calls, int(after), 20000);
 }
 
 QTEST_GUILESS_MAIN(TestChildProcess)
