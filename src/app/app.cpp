@@ -56,7 +56,10 @@ void App::applicationDidFinishLaunching() {
         QTimer::singleShot(showMenuDelayMs, this, [this] { item->popUp(); });
 }
 
+// Runs once, from whichever way out comes first (aboutToQuit, or main's exit hook).
 void App::applicationWillTerminate() {
+    if (quitting_)
+        return;
     quitting_ = true;
     handOverWaitingFolders();
     if (watcher)

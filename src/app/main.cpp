@@ -4,12 +4,15 @@
 #include "desktop/qt_translations.h"
 #include "desktop/quit_on_signal.h"
 #include "desktop/single_instance.h"
+#include "tool/child_process.h"
 
 #include <QApplication>
 #include <QMetaObject>
 
 #include <cstdio>
 #include <cstdlib>
+
+#include <pthread.h>
 
 using namespace quillnest;
 
@@ -27,9 +30,21 @@ void chooseHeadlessPlatform(const Settings& settings) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
+App* running = nullptr; // set while the event loop runs
+pthread_t mainThread;
+
+// Qt's xcb platform calls exit() when the X server goes, skipping aboutToQuit; everything quitting
+// does is done here then. Never reached on main's own way out, which skips exit handlers.
+extern "C" void quitOnExit() {
+    if (running && pthread_equal(pthread_self(), mainThread))
+        running->applicationWillTerminate();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // First of all: under an ignored SIGCHLD inherited from our parent no child's status is read.
+    useDefaultChildSignal();
     const Settings settings = readSettings();
     chooseHeadlessPlatform(settings);
 
@@ -51,6 +66,9 @@ int main(int argc, char** argv) {
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      &App::applicationWillTerminate);
     QMetaObject::invokeMethod(&delegate, &App::applicationDidFinishLaunching, Qt::QueuedConnection);
+    running = &delegate;
+    mainThread = pthread_self();
+    std::atexit(quitOnExit);
 
     application.exec();
     // Leave without tearing the application down: a waiter thread of a one-shot tool run that is

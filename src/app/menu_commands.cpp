@@ -113,7 +113,8 @@ void App::toggleWatch() {
         }
         self->refresh();
     });
-    if (child->launch(process(found, watchArgs()))) {
+    // Tied: it must not go on re-syncing, unseen, once the utility has gone, however it went.
+    if (child->launch(process(found, watchArgs()), Lifetime::Tied)) {
         watcher = std::move(child);
     } else {
         watcher.reset();
@@ -156,7 +157,13 @@ void App::handOverWaitingFolders() {
     std::vector<ProcessSpec> additions;
     for (const QString& folder : std::as_const(waitingFolders_))
         additions.push_back(process(found, addFolderArgs(folder)));
-    if (!launchInOrderDetached(additions, oneShot_.get()))
+    if (launchInOrderDetached(additions, oneShot_.get()))
+        qCInfo(lcApp).nospace()
+            << "handed over to a process of their own, to be added once the running command has "
+               "ended (waiting for it, and for each addition, at most "
+            << std::chrono::duration_cast<std::chrono::seconds>(detachedBound).count()
+            << " s): " << waitingFolders_;
+    else
         qCWarning(lcApp) << "could not start adding" << waitingFolders_;
     waitingFolders_.clear();
 }

@@ -604,6 +604,7 @@ void TestApp::oneCommandAtATime() {
         writeFile(release + QStringLiteral(".init"), "");
         QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 1, 10000);
         app->applicationWillTerminate();
+        app->applicationWillTerminate(); // as aboutToQuit, then the exit handler: handed over once
         app_.reset();
         QTest::qWait(300);
         QCOMPARE(loggedCalls().size(), 1);
