@@ -10,11 +10,12 @@ panel's plugin process).
 """
 
 import os
+import signal
 import sys
 import time
 
 import sni
-from harness import Failure, Cases, log, wait_until
+from harness import Failure, Cases, log, wait_invocation, wait_until
 from sni import DARK, LIGHT, is_selectable, make_projects, wait_entry, wait_synced
 
 # One panel along the top edge holding the status tray plugin, drawn in a solid colour
@@ -133,6 +134,41 @@ def case_xfce_menu_sync(world):
     world.pick(item, box, "Sync now")
     wait_synced(world, tool_log, paths)
     world.wait_shown("green")
+
+
+@CASES.case(deadline=150)
+def case_x_server_killed(world):
+    """The X server killed while the watch runs and a folder waits for a running sync: Qt leaves
+    through exit(), and still the watch ends and the folder is added once the sync has ended."""
+    tool_log = world.path("tool-invocations.jsonl")
+    folder = world.project("chosen & <new>")
+    world.start_host()
+    world.start_app({"QUILLNEST_STANDIN_DELAY_MS": "8000", "QUILLNEST_STANDIN_LOG": tool_log})
+    item = world.wait_item()
+    click = lambda title: item.event(int(wait_entry(item, title)[1]["id"]), "clicked")
+    click("Watch for changes")
+    watch = wait_until("the watch process", lambda: world.runs_of("watch"), 10)[0][0]
+    click("Add project folder\u2026")  # the chooser runs the event loop: the bus is still heard
+    time.sleep(2)
+    click("Sync now")
+    wait_invocation(tool_log, ["sync", "--all", "-q"])
+    world.x("xdotool", "type", "--delay", "30", folder)
+    for _ in range(3):  # the first Return may only close the completer's list
+        world.x("xdotool", "key", "Return")
+        time.sleep(1)
+        if not world.tree_windows(lambda w: w["name"].startswith("Choose a project")):
+            break
+    world.screenshot("chosen")
+    os.kill(world.owned[0].pid, signal.SIGKILL)  # Xvfb, the first process of the world
+    world.app.wait(20)
+    log("the utility ended with status", world.app.returncode, "after the X server was killed")
+    if "handed over" not in world.app_output():
+        raise Failure("the utility handed no folder over:\n" + world.app_output())
+    wait_until("the watch process to end", lambda: world.reap(watch), 10)
+    wait_invocation(tool_log, ["init", folder, "--sync"], 40)
+    wait_until("the folder in state.json", lambda: folder in world.read_state()["projects"], 20)
+    wait_until("no tool run left behind",
+               lambda: not any(world.runs_of(c) for c in ("watch", "sync", "init")), 20)
 
 
 # menu-is-primary is off, yet a left click shows the panel's menu too: the item says ItemIsMenu.
