@@ -142,6 +142,7 @@ def case_x_server_killed(world):
     through exit(), and still the watch ends and the folder is added once the sync has ended."""
     tool_log = world.path("tool-invocations.jsonl")
     folder = world.project("chosen & <new>")
+    world.write_state({})
     world.start_host()
     world.start_app({"QUILLNEST_STANDIN_DELAY_MS": "8000", "QUILLNEST_STANDIN_LOG": tool_log})
     item = world.wait_item()
@@ -158,15 +159,12 @@ def case_x_server_killed(world):
         time.sleep(1)
         if not world.tree_windows(lambda w: w["name"].startswith("Choose a project")):
             break
-    world.screenshot("chosen")
     os.kill(world.owned[0].pid, signal.SIGKILL)  # Xvfb, the first process of the world
     world.app.wait(20)
-    log("the utility ended with status", world.app.returncode, "after the X server was killed")
     if "handed over" not in world.app_output():
         raise Failure("the utility handed no folder over:\n" + world.app_output())
     wait_until("the watch process to end", lambda: world.reap(watch), 10)
-    wait_invocation(tool_log, ["init", folder, "--sync"], 40)
-    wait_until("the folder in state.json", lambda: folder in world.read_state()["projects"], 20)
+    wait_until("the folder in state.json", lambda: folder in world.read_state()["projects"], 40)
     wait_until("no tool run left behind",
                lambda: not any(world.runs_of(c) for c in ("watch", "sync", "init")), 20)
 
