@@ -86,4 +86,29 @@ constexpr std::chrono::milliseconds detachedBound = std::chrono::minutes(10);
 bool launchInOrderDetached(const std::vector<ProcessSpec>& specs, const ChildProcess* after,
                            std::chrono::milliseconds bound = detachedBound);
 
+// A launchInOrderDetached process held on standby: it runs its specs only once its holder has gone,
+// and ends doing nothing when retired. It holds one end of a socket pair whose other end only this
+// object holds (close-on-exec; no child of this process keeps it): a byte on it retires the
+// standby; end of file without one means the holder has gone, however it went (this object
+// destroyed, or this process ended by a quit, a signal, SIGKILL, a crash or an _exit), and the
+// standby then waits for `after` and runs the specs as launchInOrderDetached does. While the
+// holder lives the standby only waits, without a bound. Main thread only.
+class Standby {
+public:
+    Standby() = default;
+    ~Standby(); // hands over: the standby runs
+    Standby(const Standby&) = delete;
+    Standby& operator=(const Standby&) = delete;
+
+    // Retires the standby held, if any, and starts one for `specs` (none for no specs). False when
+    // it could not be started; nothing is held then.
+    bool start(const std::vector<ProcessSpec>& specs, const ChildProcess* after,
+               std::chrono::milliseconds bound = detachedBound);
+    void retire(); // the standby held, if any, ends with nothing run; nothing is held afterwards
+    bool holds() const { return end_ >= 0; }
+
+private:
+    int end_ = -1; // this side of the socket pair while a standby is held
+};
+
 } // namespace quillnest

@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -495,6 +496,7 @@ struct Runner {
     char* areaStart = nullptr;
     char* argEnd = nullptr;
     char* areaEnd = nullptr;
+    int standbyFd = -1; // a standby's end of its socket pair, or -1
 };
 
 constexpr char runnerTitle[] = "quillnest-bar: adding folders";
@@ -560,15 +562,31 @@ void setTitle(const Runner& runner) {
         ::dup2(null, 1);
         ::close(null);
     }
-    int first = 3; // descriptors from here up are closed
-    if (runner.exitFd >= 0) {
-        if (runner.exitFd != 3 && ::dup2(runner.exitFd, 3) < 0)
-            ::_exit(1);
-        first = 4;
-    }
-    closeFrom(first, runner.ceiling);
+    // `after`'s exit descriptor goes to 3, the standby's socket to 4 (each first copied above both,
+    // so that neither overwrites the other); everything else above 2 is closed.
+    const int exitFd = runner.exitFd >= 0 ? ::fcntl(runner.exitFd, F_DUPFD, 5) : -1;
+    const int standbyFd = runner.standbyFd >= 0 ? ::fcntl(runner.standbyFd, F_DUPFD, 5) : -1;
+    if ((runner.exitFd >= 0 && (exitFd < 0 || ::dup2(exitFd, 3) < 0)) ||
+        (runner.standbyFd >= 0 && (standbyFd < 0 || ::dup2(standbyFd, 4) < 0)))
+        ::_exit(1);
+    if (exitFd < 0)
+        ::close(3);
+    if (standbyFd < 0)
+        ::close(4);
+    closeFrom(5, runner.ceiling);
 
-    if (runner.exitFd >= 0) {
+    if (standbyFd >= 0) {
+        // On standby while the holder lives, however long: a byte retires it, end of file (the
+        // holder's end closed, however the holder went) has it go on.
+        char byte = 0;
+        ssize_t got = 0;
+        while ((got = ::read(4, &byte, 1)) < 0 && errno == EINTR) {
+        }
+        ::close(4);
+        if (got != 0)
+            ::_exit(0);
+    }
+    if (exitFd >= 0) {
         const long deadline = monotonicMs() + runner.boundMs;
         pollfd ended{3, POLLIN, 0};
         int ready = 0;
@@ -632,12 +650,11 @@ QByteArray commandLine(const ProcessSpec& spec) {
     return QFile::encodeName(spec.argv.join(u' '));
 }
 
-} // namespace
-
 // The runner is a grandchild: its parent ends at once and is reaped here, so it is nobody's child
-// to wait for and is adopted by the system when this process ends.
-bool launchInOrderDetached(const std::vector<ProcessSpec>& specs, const ChildProcess* after,
-                           std::chrono::milliseconds bound) {
+// to wait for and is adopted by the system when this process ends. `standbyFd`, when not -1, is
+// the runner's end of a standby's socket pair.
+bool launchRunner(const std::vector<ProcessSpec>& specs, const ChildProcess* after,
+                  std::chrono::milliseconds bound, int standbyFd) {
     std::vector<CStrings> argvs(specs.size());
     std::vector<CStrings> envps(specs.size());
     std::vector<char**> argvPointers;
@@ -666,6 +683,7 @@ bool launchInOrderDetached(const std::vector<ProcessSpec>& specs, const ChildPro
                   long(bound.count())};
     findTitleArea(runner);
     runner.exitFd = after ? after->openExitDescriptor() : -1;
+    runner.standbyFd = standbyFd;
 
     pid_t middle = -1;
     {
@@ -687,6 +705,46 @@ bool launchInOrderDetached(const std::vector<ProcessSpec>& specs, const ChildPro
     while ((reaped = ::waitpid(middle, &status, 0)) < 0 && errno == EINTR) {
     }
     return reaped == middle && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+bool launchInOrderDetached(const std::vector<ProcessSpec>& specs, const ChildProcess* after,
+                           std::chrono::milliseconds bound) {
+    return launchRunner(specs, after, bound, -1);
+}
+
+// A socket pair rather than a pipe: the byte that retires a standby is sent with MSG_NOSIGNAL, so
+// a standby that is gone already (killed by someone) costs an error, not a SIGPIPE.
+bool Standby::start(const std::vector<ProcessSpec>& specs, const ChildProcess* after,
+                    std::chrono::milliseconds bound) {
+    retire();
+    if (specs.empty())
+        return true;
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return false;
+    const bool started = launchRunner(specs, after, bound, ends[1]);
+    ::close(ends[1]);
+    if (started)
+        end_ = ends[0];
+    else
+        ::close(ends[0]);
+    return started;
+}
+
+void Standby::retire() {
+    if (end_ < 0)
+        return;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t sent = ::send(end_, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::close(end_);
+    end_ = -1;
+}
+
+Standby::~Standby() {
+    if (end_ >= 0)
+        ::close(end_);
 }
 
 } // namespace quillnest

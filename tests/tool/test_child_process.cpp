@@ -431,20 +431,29 @@ void TestChildProcess::throughAnotherParent() {
 }
 
 // The detached process names itself, waits for the running command and runs the rest in order;
-// it gives up on a wait or a run at its bound, and says so on the standard error it kept.
+// it gives up on a wait or a run at its bound, and says so on the standard error it kept. On
+// standby it runs nothing while its holder lives, even once the command has ended: retired, it
+// ends; let go of (as when the utility is killed), it waits for the command, then runs.
 void TestChildProcess::detachedRuns_data() {
     QTest::addColumn<QString>("running"); // the command it waits for: ends, never ends, none
     QTest::addColumn<QByteArray>("said");
-    QTest::newRow("waits, then runs") << QStringLiteral("ends") << QByteArray();
+    QTest::addColumn<QString>("standby"); // none, retired, or let go of
+    QTest::newRow("waits, then runs") << QStringLiteral("ends") << QByteArray() << QString();
     QTest::newRow("gives up the wait")
-        << QStringLiteral("never") << QByteArray("command had not ended after 1 s; given up");
+        << QStringLiteral("never") << QByteArray("command had not ended after 1 s; given up")
+        << QString();
     QTest::newRow("ends a hung run and its child, runs the next")
-        << QString() << QByteArray("had not ended after 1 s and was ended");
+        << QString() << QByteArray("had not ended after 1 s and was ended") << QString();
+    QTest::newRow("standby retired: runs nothing")
+        << QStringLiteral("ends") << QByteArray() << QStringLiteral("retired");
+    QTest::newRow("standby let go of: runs once the command has ended")
+        << QStringLiteral("ends") << QByteArray() << QStringLiteral("let go");
 }
 
 void TestChildProcess::detachedRuns() {
     QFETCH(QString, running);
     QFETCH(QByteArray, said);
+    QFETCH(QString, standby);
     QVERIFY(::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0); // the detached process comes back to us
     QTemporaryDir dir;
     const QString mark = dir.filePath(QStringLiteral("mark"));
@@ -458,7 +467,10 @@ void TestChildProcess::detachedRuns() {
     const int savedErr = ::dup(2),
               logFd = ::open(QFile::encodeName(mark + u'l'), O_WRONLY | O_CREAT, 0600);
     ::dup2(logFd, 2);
-    QVERIFY(launchInOrderDetached(specs, running.isEmpty() ? nullptr : &command, 1000ms));
+    auto held = std::make_unique<Standby>();
+    QVERIFY(standby.isEmpty()
+                ? launchInOrderDetached(specs, running.isEmpty() ? nullptr : &command, 1000ms)
+                : held->start(specs, &command, 1000ms));
     ::dup2(savedErr, 2);
     ::close(savedErr);
     ::close(logFd);
@@ -467,18 +479,34 @@ void TestChildProcess::detachedRuns() {
     QTRY_VERIFY_WITH_TIMEOUT((runner = childNamed("quillnest-add")) > 0, 10000);
     QByteArray cmdline = readAll(QStringLiteral("/proc/%1/cmdline").arg(runner));
     QCOMPARE(cmdline.left(cmdline.indexOf('\0')), QByteArray("quillnest-bar: adding folders"));
+    ChildProcess own, tied; // launched meanwhile: the standby's end is kept from them
+    if (!standby.isEmpty()) {
+        QVERIFY(own.launch({{QStringLiteral("/bin/sleep"), QStringLiteral("60")}, {}}));
+        QVERIFY(tied.launch({{QStringLiteral("/bin/sleep"), QStringLiteral("60")}, {}},
+                            Lifetime::Tied));
+        const bool retire = standby == QLatin1String("retired");
+        if (retire)
+            command.terminate(); // ended while the holder lives: nothing runs yet
+        QTest::qWait(300);
+        QVERIFY(!QFile::exists(mark) && ::waitpid(runner, nullptr, WNOHANG) == 0);
+        retire ? held->retire() : held.reset();
+        QTest::qWait(retire ? 0 : 300); // let go of, it waits for the command still running
+        QVERIFY(retire || (!QFile::exists(mark) && ::waitpid(runner, nullptr, WNOHANG) == 0));
+    }
     if (running == QLatin1String("ends"))
         command.terminate();
     int status = -1;
     QVERIFY(waitUntil([&] { return ::waitpid(runner, &status, WNOHANG) == runner; }, 20000));
     QCOMPARE(WEXITSTATUS(status), running == QLatin1String("never") ? 1 : 0);
-    QCOMPARE(QFile::exists(mark), running != QLatin1String("never"));
+    QCOMPARE(QFile::exists(mark), running != QLatin1String("never") && standby != u"retired");
     QVERIFY(readAll(mark + u'l').contains(said));
     const pid_t orphan = readAll(mark + u'p').trimmed().toInt(); // ended, and came back to us
     QVERIFY(running.isEmpty() ==
             (orphan > 0 &&
              waitUntil([&] { return ::waitpid(orphan, &status, WNOHANG) == orphan; }, 20000)));
     command.terminate();
+    own.terminate();
+    tied.terminate();
 }
 
 QTEST_GUILESS_MAIN(TestChildProcess)
