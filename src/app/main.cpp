@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <pthread.h>
-
 using namespace quillnest;
 
 namespace {
@@ -28,16 +26,6 @@ void chooseHeadlessPlatform(const Settings& settings) {
     if (settings.snapshotPath && !isSetAndNotEmpty("DISPLAY") &&
         !isSetAndNotEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-}
-
-App* running = nullptr; // set while the event loop runs
-pthread_t mainThread;
-
-// Qt's xcb platform calls exit() when the X server goes, skipping aboutToQuit; everything quitting
-// does is done here then. Never reached on main's own way out, which skips exit handlers.
-extern "C" void quitOnExit() {
-    if (running && pthread_equal(pthread_self(), mainThread))
-        running->applicationWillTerminate();
 }
 
 } // namespace
@@ -66,9 +54,6 @@ int main(int argc, char** argv) {
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      &App::applicationWillTerminate);
     QMetaObject::invokeMethod(&delegate, &App::applicationDidFinishLaunching, Qt::QueuedConnection);
-    running = &delegate;
-    mainThread = pthread_self();
-    std::atexit(quitOnExit);
 
     application.exec();
     // Leave without tearing the application down: a waiter thread of a one-shot tool run that is
