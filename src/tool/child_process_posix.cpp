@@ -722,8 +722,17 @@ bool Standby::start(const std::vector<ProcessSpec>& specs, const ChildProcess* a
     if (specs.empty())
         return true;
     int ends[2];
+#ifdef SOCK_CLOEXEC
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return false;
+#else
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
+        return false;
+    const int on = 1;
+    ::setsockopt(ends[0], SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+    ::fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+#endif
     const bool started = launchRunner(specs, after, bound, ends[1]);
     ::close(ends[1]);
     if (started)
@@ -737,7 +746,11 @@ void Standby::retire() {
     if (end_ < 0)
         return;
     const char byte = 1;
+#ifdef MSG_NOSIGNAL
     [[maybe_unused]] const ssize_t sent = ::send(end_, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+#else
+    [[maybe_unused]] const ssize_t sent = ::send(end_, &byte, 1, MSG_DONTWAIT); // SO_NOSIGPIPE
+#endif
     ::close(end_);
     end_ = -1;
 }
