@@ -435,25 +435,23 @@ void TestChildProcess::throughAnotherParent() {
 // standby it runs nothing while its holder lives, even once the command has ended: retired, it
 // ends; let go of (as when the utility is killed), it waits for the command, then runs.
 void TestChildProcess::detachedRuns_data() {
-    QTest::addColumn<QString>("running"); // the command it waits for: ends, never ends, none
-    QTest::addColumn<QByteArray>("said");
-    QTest::addColumn<QString>("standby"); // none, retired, or let go of
-    QTest::newRow("waits, then runs") << QStringLiteral("ends") << QByteArray() << QString();
+    QTest::addColumn<QString>("running"); // the command it waits for: ends, never ends, none; or
+    QTest::addColumn<QByteArray>(
+        "said"); // it ends, the process held on standby and retired or let go
+    QTest::newRow("waits, then runs") << QStringLiteral("ends") << QByteArray();
     QTest::newRow("gives up the wait")
-        << QStringLiteral("never") << QByteArray("command had not ended after 1 s; given up")
-        << QString();
+        << QStringLiteral("never") << QByteArray("command had not ended after 1 s; given up");
     QTest::newRow("ends a hung run and its child, runs the next")
-        << QString() << QByteArray("had not ended after 1 s and was ended") << QString();
-    QTest::newRow("standby retired: runs nothing")
-        << QStringLiteral("ends") << QByteArray() << QStringLiteral("retired");
+        << QString() << QByteArray("had not ended after 1 s and was ended");
+    QTest::newRow("standby retired: runs nothing") << QStringLiteral("retired") << QByteArray();
     QTest::newRow("standby let go of: runs once the command has ended")
-        << QStringLiteral("ends") << QByteArray() << QStringLiteral("let go");
+        << QStringLiteral("let go") << QByteArray();
 }
 
 void TestChildProcess::detachedRuns() {
     QFETCH(QString, running);
     QFETCH(QByteArray, said);
-    QFETCH(QString, standby);
+    const bool retire = running == u"retired", standby = retire || running == u"let go";
     QVERIFY(::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0); // the detached process comes back to us
     QTemporaryDir dir;
     const QString mark = dir.filePath(QStringLiteral("mark"));
@@ -461,16 +459,15 @@ void TestChildProcess::detachedRuns() {
     if (running.isEmpty()) // a hung run, with a child of its own
         specs.push_back(shell(QStringLiteral("sleep 60 & echo $! > \"$1\"; wait"), {mark + u'p'}));
     specs.push_back(shell(QStringLiteral("echo >> \"$1\""), {mark}));
+    const ProcessSpec sleep{{QStringLiteral("/bin/sleep"), QStringLiteral("60")}, {}};
     ChildProcess command;
-    QVERIFY(running.isEmpty() ||
-            command.launch({{QStringLiteral("/bin/sleep"), QStringLiteral("60")}, {}}));
+    QVERIFY(running.isEmpty() || command.launch(sleep));
     const int savedErr = ::dup(2),
               logFd = ::open(QFile::encodeName(mark + u'l'), O_WRONLY | O_CREAT, 0600);
     ::dup2(logFd, 2);
     auto held = std::make_unique<Standby>();
-    QVERIFY(standby.isEmpty()
-                ? launchInOrderDetached(specs, running.isEmpty() ? nullptr : &command, 1000ms)
-                : held->start(specs, &command, 1000ms));
+    QVERIFY(standby ? held->start(specs, &command, 1000ms)
+                    : launchInOrderDetached(specs, running.isEmpty() ? nullptr : &command, 1000ms));
     ::dup2(savedErr, 2);
     ::close(savedErr);
     ::close(logFd);
@@ -480,11 +477,8 @@ void TestChildProcess::detachedRuns() {
     QByteArray cmdline = readAll(QStringLiteral("/proc/%1/cmdline").arg(runner));
     QCOMPARE(cmdline.left(cmdline.indexOf('\0')), QByteArray("quillnest-bar: adding folders"));
     ChildProcess own, tied; // launched meanwhile: the standby's end is kept from them
-    if (!standby.isEmpty()) {
-        QVERIFY(own.launch({{QStringLiteral("/bin/sleep"), QStringLiteral("60")}, {}}));
-        QVERIFY(tied.launch({{QStringLiteral("/bin/sleep"), QStringLiteral("60")}, {}},
-                            Lifetime::Tied));
-        const bool retire = standby == QLatin1String("retired");
+    if (standby) {
+        QVERIFY(own.launch(sleep) && tied.launch(sleep, Lifetime::Tied));
         if (retire)
             command.terminate(); // ended while the holder lives: nothing runs yet
         QTest::qWait(300);
@@ -493,20 +487,19 @@ void TestChildProcess::detachedRuns() {
         QTest::qWait(retire ? 0 : 300); // let go of, it waits for the command still running
         QVERIFY(retire || (!QFile::exists(mark) && ::waitpid(runner, nullptr, WNOHANG) == 0));
     }
-    if (running == QLatin1String("ends"))
+    if (running != QLatin1String("never"))
         command.terminate();
     int status = -1;
     QVERIFY(waitUntil([&] { return ::waitpid(runner, &status, WNOHANG) == runner; }, 20000));
     QCOMPARE(WEXITSTATUS(status), running == QLatin1String("never") ? 1 : 0);
-    QCOMPARE(QFile::exists(mark), running != QLatin1String("never") && standby != u"retired");
+    QCOMPARE(QFile::exists(mark), running != QLatin1String("never") && !retire);
     QVERIFY(readAll(mark + u'l').contains(said));
     const pid_t orphan = readAll(mark + u'p').trimmed().toInt(); // ended, and came back to us
     QVERIFY(running.isEmpty() ==
             (orphan > 0 &&
              waitUntil([&] { return ::waitpid(orphan, &status, WNOHANG) == orphan; }, 20000)));
-    command.terminate();
-    own.terminate();
-    tied.terminate();
+    for (ChildProcess* child : {&command, &own, &tied})
+        child->terminate();
 }
 
 QTEST_GUILESS_MAIN(TestChildProcess)
