@@ -56,9 +56,12 @@ void App::applicationDidFinishLaunching() {
         QTimer::singleShot(showMenuDelayMs, this, [this] { item->popUp(); });
 }
 
+// Runs once however often it is called. Waiting folders need nothing here: their standby goes on
+// by itself once this process has ended, however it ends.
 void App::applicationWillTerminate() {
+    if (quitting_)
+        return;
     quitting_ = true;
-    handOverWaitingFolders();
     if (watcher)
         watcher->terminate();
 }

@@ -12,6 +12,7 @@
 #include "desktop/workspace.h"
 #include "menu/compose.h"
 #include "menu/menu_model.h"
+#include "tool/child_process.h"
 #include "tool/notices.h"
 #include "tool/outcome.h"
 #include "tool/process_description.h"
@@ -27,7 +28,6 @@
 
 namespace quillnest {
 
-class ChildProcess;
 class StateWatch;
 class StatusItem;
 
@@ -89,9 +89,11 @@ private:
     void addFolder(const QString& folder);
     // The tool's arguments that add `folder`; whether it has a master file is asked now.
     static QStringList addFolderArgs(const QString& folder);
-    // At quit: the waiting folders are added by a process of their own that outlives the utility,
-    // one after the other once the running command has ended.
-    void handOverWaitingFolders();
+    // Called whenever the waiting folders or the command they wait for change: the standby for
+    // the previous list is retired, and one is started for the current list, if any, to wait for
+    // the running command. It adds them, one after the other once that command has ended, only if
+    // the utility goes before it has added them itself, however the utility goes.
+    void keepStandby();
     // The completion of a one-shot command: clears `busy`, tells a failure, and starts the next
     // waiting folder, if any; refreshes.
     std::function<void(Outcome)> commandCompletion(ToolCommand command, const QString& tool);
@@ -113,6 +115,7 @@ private:
     bool quitting_ = false;      // the application is going: a watch that ends is not told
     Summary summary_;            // the summary shown: the last one read from a whole file
     QStringList waitingFolders_; // chosen while a command ran; added in this order
+    Standby standby_;            // holds the waiting folders' standby while any wait
     struct ShownIcon {
         StatusColor color;
         unsigned glyph;  // the palette's text colour the icon was painted in

@@ -11,6 +11,7 @@ struct AppProbe {
     static Busy& busy(App* app) { return app->busy; }
     static std::shared_ptr<ChildProcess>& watcher(App* app) { return app->watcher; }
     static QTimer* timer(App* app) { return app->timer; }
+    static bool standing(const App* app) { return app->standby_.holds(); }
 };
 
 } // namespace quillnest

@@ -4,6 +4,7 @@
 #include "desktop/qt_translations.h"
 #include "desktop/quit_on_signal.h"
 #include "desktop/single_instance.h"
+#include "tool/child_process.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -30,6 +31,8 @@ void chooseHeadlessPlatform(const Settings& settings) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // First of all: under an ignored SIGCHLD inherited from our parent no child's status is read.
+    useDefaultChildSignal();
     const Settings settings = readSettings();
     chooseHeadlessPlatform(settings);
 

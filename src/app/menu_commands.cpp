@@ -30,10 +30,12 @@ std::function<void(Outcome)> App::commandCompletion(ToolCommand command, const Q
         self->busy = Busy::None;
         self->oneShot_.reset();
         self->tellFailure(command, tool, outcome);
-        if (!self->waitingFolders_.isEmpty())
+        if (!self->waitingFolders_.isEmpty()) {
             self->addFolder(self->waitingFolders_.takeFirst());
-        else
+            self->keepStandby(); // the rest now wait for that addition
+        } else {
             self->refresh();
+        }
     };
 }
 
@@ -113,7 +115,8 @@ void App::toggleWatch() {
         }
         self->refresh();
     });
-    if (child->launch(process(found, watchArgs()))) {
+    // Tied: it must not go on re-syncing, unseen, once the utility has gone, however it went.
+    if (child->launch(process(found, watchArgs()), Lifetime::Tied)) {
         watcher = std::move(child);
     } else {
         watcher.reset();
@@ -131,9 +134,10 @@ void App::addProject() {
         setup_.workspace->chooseFolder(addProjectMessage(setup_.settings.ru));
     if (!folder || folder->isEmpty())
         return;
-    if (busy != Busy::None)
+    if (busy != Busy::None) {
         waitingFolders_.append(*folder);
-    else
+        keepStandby();
+    } else
         addFolder(*folder);
 }
 
@@ -146,19 +150,32 @@ QStringList App::addFolderArgs(const QString& folder) {
     return addProjectArgs(folder, pathExists(masterFilePath(folder)));
 }
 
-// Started at once they would write the state file together with the running command, and one could
-// lose the other's result, so they wait for it; where the system cannot wait for another process's
-// child (no pidfd) they start at once. Nothing can be told of them any more: they are only logged.
-void App::handOverWaitingFolders() {
+// The hand-over happens when a folder is queued, not at quit: a utility that goes by SIGKILL, a
+// crash or an _exit (Qt's Wayland plugin, on a lost compositor) runs nothing at its end. Started
+// at once the additions would write the state file together with the running command, and one
+// could lose the other's result, so the standby waits for it; where the system cannot wait for
+// another process's child (no pidfd) it starts at once once the utility has gone. Nothing can be
+// told of them then: they are only logged.
+void App::keepStandby() {
+    if (standby_.holds())
+        qCDebug(lcApp) << "standby retired";
+    standby_.retire();
     if (waitingFolders_.isEmpty())
         return;
     const QString found = tool();
     std::vector<ProcessSpec> additions;
     for (const QString& folder : std::as_const(waitingFolders_))
         additions.push_back(process(found, addFolderArgs(folder)));
-    if (!launchInOrderDetached(additions, oneShot_.get()))
-        qCWarning(lcApp) << "could not start adding" << waitingFolders_;
-    waitingFolders_.clear();
+    if (standby_.start(additions, oneShot_.get()))
+        qCInfo(lcApp).nospace()
+            << "handed over to a standby process, which adds them if the utility ends first, once "
+               "the running command (pid "
+            << (oneShot_ ? oneShot_->pid() : 0)
+            << ") has ended (waiting for it, and for each addition, at most "
+            << std::chrono::duration_cast<std::chrono::seconds>(detachedBound).count()
+            << " s): " << waitingFolders_;
+    else
+        qCWarning(lcApp) << "could not start a standby process for" << waitingFolders_;
 }
 
 void App::openMaster(const QString& path) {

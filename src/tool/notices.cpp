@@ -134,6 +134,12 @@ std::optional<Notice> failureNotice(const NoticeInputs& in) {
                       t(u"%1 was ended by signal %2.", u"Команда %1 прервана сигналом %2.")
                           .arg(line, signalText(in.outcome.code)),
                       again};
+    case Outcome::Kind::Unknown:
+        return Notice{summary,
+                      t(u"%1 ended, but how it ended could not be learned.",
+                        u"Команда %1 завершилась, но с каким итогом, узнать не удалось.")
+                          .arg(line),
+                      again};
     case Outcome::Kind::Exited:
         if (in.outcome.code == commandNotFound && bareName)
             return notFound(in, t);

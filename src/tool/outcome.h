@@ -8,6 +8,7 @@ struct Outcome {
         NotStarted, // the child could not be launched at all
         Exited,     // it ended by itself; `code` is its exit status
         Signalled,  // a signal ended it; `code` is the signal's number
+        Unknown,    // it ended, but how could not be learned (someone else reaped it)
     };
     Kind kind = Kind::Exited;
     int code = 0;

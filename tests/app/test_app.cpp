@@ -585,8 +585,10 @@ void TestApp::watchMarkStaysOffWhenWatchCannotStart() {
 }
 
 // While a sync runs, a check or an add asked for is refused; a folder chosen in the chooser while
-// a sync started meanwhile runs is added after it, also when the utility quits before then.
-// `busy` names a running command throughout.
+// a sync started meanwhile runs is added after it, also when the utility goes before then without
+// running anything of its quitting (SIGKILL, Wayland's _exit): a standby process holds the folder
+// from when it is chosen, and is retired once the utility adds it itself. `busy` names a running
+// command throughout.
 void TestApp::oneCommandAtATime_data() {
     QTest::addColumn<QString>("second");
     QTest::addColumn<bool>("waits");
@@ -594,7 +596,7 @@ void TestApp::oneCommandAtATime_data() {
     QTest::newRow("check") << QStringLiteral("check") << false << false;
     QTest::newRow("add project") << QStringLiteral("add") << false << false;
     QTest::newRow("folder chosen meanwhile") << QStringLiteral("chosen") << true << false;
-    QTest::newRow("folder chosen meanwhile, then quit") << QStringLiteral("chosen") << true << true;
+    QTest::newRow("folder chosen meanwhile, then gone") << QStringLiteral("chosen") << true << true;
 }
 
 void TestApp::oneCommandAtATime() {
@@ -618,6 +620,7 @@ void TestApp::oneCommandAtATime() {
         QVERIFY(workspace_->messages.isEmpty());
     }
     QCOMPARE(AppProbe::busy(app), Busy::Sync);
+    QCOMPARE(AppProbe::standing(app), waits);
     QStringList calls{QStringLiteral("sync\x1f--all\x1f-q\x1f"
                                      "en")};
     if (waits)
@@ -626,11 +629,10 @@ void TestApp::oneCommandAtATime() {
                                     "en");
 
     if (quits) {
-        // The utility goes for good: no completion of its own runs any more. The addition is left
-        // to a process that outlives it, and starts only once the sync has ended.
+        // The utility goes for good: no completion of its own runs any more. The standby outlives
+        // it, and adds the folder only once the sync has ended.
         writeFile(release + QStringLiteral(".init"), "");
         QTRY_COMPARE_WITH_TIMEOUT(loggedCalls().size(), 1, 10000);
-        app->applicationWillTerminate();
         app_.reset();
         QTest::qWait(300);
         QCOMPARE(loggedCalls().size(), 1);
@@ -643,7 +645,10 @@ void TestApp::oneCommandAtATime() {
     QVERIFY(refreshed.wait(10000)); // the sync's completion
     QCOMPARE(AppProbe::busy(app), waits ? Busy::Sync : Busy::None);
     writeFile(release + QStringLiteral(".init"), "");
+    QVERIFY(!AppProbe::standing(app)); // retired, when the addition started
     QTRY_VERIFY_WITH_TIMEOUT(AppProbe::busy(app) == Busy::None, 10000);
+    app_.reset(); // a standby not retired would add the folder a second time now
+    QTest::qWait(300);
     QCOMPARE(loggedCalls(), calls);
 }
 

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,7 +77,9 @@ void TestStartup::secondStartChangesNothing() {
         if (snapshot)
             e.insert(u"QUILLNEST_SNAPSHOT"_s, picture);
         p.setProcessEnvironment(e);
-        p.start(QStringLiteral(QN_BINARY_DIR "/bin/quillnest-bar"), {});
+        // Started with SIGCHLD ignored, as some launchers leave it.
+        p.start(u"/usr/bin/env"_s,
+                {u"--ignore-signal=CHLD"_s, QStringLiteral(QN_BINARY_DIR "/bin/quillnest-bar")});
         return p.waitForStarted();
     };
     QProcess first, second, snapshot, third;
@@ -108,6 +112,12 @@ void TestStartup::secondStartChangesNothing() {
         QTRY_VERIFY_WITH_TIMEOUT(lockFlags() != 0, 10000);
         QVERIFY(lockFlags() & 02000000);
     }
+    QFile status(u"/proc/%1/status"_s.arg(first.processId())); // SIGCHLD is not ignored
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    const QByteArray st = status.readAll();
+    const qsizetype ignored = st.indexOf("SigIgn:") + 7;
+    QVERIFY(ignored > 6 &&
+            !(st.mid(ignored, 17).trimmed().toULongLong(nullptr, 16) & (1ull << (SIGCHLD - 1))));
     QVERIFY(start(second) && second.waitForFinished(10000));
     QCOMPARE(second.exitCode(), 0);
     QVERIFY(second.readAllStandardError().contains("already running"));

@@ -10,11 +10,12 @@ panel's plugin process).
 """
 
 import os
+import signal
 import sys
 import time
 
 import sni
-from harness import Failure, Cases, log, wait_until
+from harness import Failure, Cases, log, processes, wait_invocation, wait_until
 from sni import DARK, LIGHT, is_selectable, make_projects, wait_entry, wait_synced
 
 # One panel along the top edge holding the status tray plugin, drawn in a solid colour
@@ -133,6 +134,51 @@ def case_xfce_menu_sync(world):
     world.pick(item, box, "Sync now")
     wait_synced(world, tool_log, paths)
     world.wait_shown("green")
+
+
+def killed_case(victim):
+    """The X server (Qt leaves through exit()) or the utility (SIGKILL: nothing of it runs) killed
+    while the watch runs and a folder waits for a running sync: the watch ends, and the folder,
+    held by a standby process from when it was chosen, is added once the sync has ended."""
+    def case(world):
+        tool_log = world.path("tool-invocations.jsonl")
+        folder = world.project("chosen & <new>")
+        world.write_state({})
+        world.start_host()
+        world.start_app({"QUILLNEST_STANDIN_DELAY_MS": "8000", "QUILLNEST_STANDIN_LOG": tool_log})
+        item = world.wait_item()
+        click = lambda title: item.event(int(wait_entry(item, title)[1]["id"]), "clicked")
+        click("Watch for changes")
+        watch = wait_until("the watch process", lambda: world.runs_of("watch"), 10)[0][0]
+        click("Add project folder\u2026")  # the chooser runs the event loop: the bus is heard
+        time.sleep(2)
+        click("Sync now")
+        wait_invocation(tool_log, ["sync", "--all", "-q"])
+        world.x("xdotool", "type", "--delay", "30", folder)
+        for _ in range(3):  # the first Return may only close the completer's list
+            world.x("xdotool", "key", "Return")
+            time.sleep(1)
+            if not world.tree_windows(lambda w: w["name"].startswith("Choose a project")):
+                break
+        standby = wait_until("the standby process", lambda: [
+            pid for pid, ppid, _, argv, _ in processes()
+            if ppid == os.getpid() and argv[:1] == ["quillnest-bar: adding folders"]], 10)[0]
+        # Xvfb is the first process of the world.
+        os.kill(world.owned[0].pid if victim == "x" else world.app.pid, signal.SIGKILL)
+        world.app.wait(20)
+        if "handed over" not in world.app_output():
+            raise Failure("the utility handed no folder over:\n" + world.app_output())
+        wait_until("the watch process to end", lambda: world.reap(watch), 10)
+        wait_until("the folder in state.json", lambda: folder in world.read_state()["projects"],
+                   40)
+        wait_until("the standby to end", lambda: world.reap(standby), 20)
+        wait_until("no tool run left behind",
+                   lambda: not any(world.runs_of(c) for c in ("watch", "sync", "init")), 20)
+    return case
+
+
+CASES.case(killed_case("x"), name="x-server-killed", deadline=150)
+CASES.case(killed_case("utility"), name="utility-killed", deadline=150)
 
 
 # menu-is-primary is off, yet a left click shows the panel's menu too: the item says ItemIsMenu.

@@ -13,13 +13,16 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 using namespace quillnest;
 using namespace quillnest::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -69,6 +72,17 @@ bool processState(pid_t pid, char* state, pid_t* parent) {
     return true;
 }
 
+// A child of this process with the given /proc/<pid>/comm; 0 when there is none.
+pid_t childNamed(const QByteArray& name) {
+    char state = 0;
+    pid_t parent = 0;
+    for (const QString& pid : entries(QStringLiteral("/proc")))
+        if (readAll(QStringLiteral("/proc/%1/comm").arg(pid)) == name + '\n' &&
+            processState(pid.toInt(), &state, &parent) && parent == ::getpid())
+            return pid.toInt();
+    return 0;
+}
+
 bool writeTool(const QString& path, const QByteArray& script) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size())
@@ -85,8 +99,13 @@ private Q_SLOTS:
     void completion_data();
     void completion();
     void argumentsArriveUnchanged();
+    void childStartsClean_data();
     void childStartsClean();
     void refusedLaunches();
+    void throughAnotherParent_data();
+    void throughAnotherParent();
+    void detachedRuns_data();
+    void detachedRuns();
     void terminateEndsChild();
     void destroyingLeavesChildRunning();
     void qprocessStillWorks();
@@ -187,7 +206,14 @@ void TestChildProcess::argumentsArriveUnchanged() {
 
 // The child starts clean whatever the parent's state: a descriptor opened without close-on-exec,
 // an ignored SIGPIPE and a blocked SIGUSR1 stay behind. Read from /proc while the child sleeps.
+void TestChildProcess::childStartsClean_data() {
+    QTest::addColumn<bool>("tied");
+    QTest::newRow("own") << false;
+    QTest::newRow("tied (fork and exec)") << true;
+}
+
 void TestChildProcess::childStartsClean() {
+    QFETCH(bool, tied);
     const int plain = ::open("/dev/null", O_RDONLY); // no O_CLOEXEC
     QVERIFY(plain >= 0);
     const int leaked = ::fcntl(plain, F_DUPFD, 100); // F_DUPFD clears close-on-exec
@@ -207,7 +233,8 @@ void TestChildProcess::childStartsClean() {
     Completion done;
     child.setTerminationHandler(done.handler());
     const bool launched =
-        child.launch(ProcessSpec{{QStringLiteral("/bin/sleep"), QStringLiteral("30")}, {}});
+        child.launch(ProcessSpec{{QStringLiteral("/bin/sleep"), QStringLiteral("30")}, {}},
+                     tied ? Lifetime::Tied : Lifetime::Own);
     pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
     ::sigaction(SIGPIPE, &previous, nullptr);
     ::close(leaked);
@@ -263,6 +290,12 @@ void TestChildProcess::refusedLaunches() {
         child.setTerminationHandler(done.handler());
         QVERIFY(child.launch(ProcessSpec{{QStringLiteral("/bin/true")}, {}}));
         QVERIFY(!child.launch(ProcessSpec{{QStringLiteral("/bin/true")}, {}}));
+    }
+    for (const char* path : {"/nonexistent dir/quillnest", "/etc/hostname"}) {
+        ChildProcess child; // the fork and exec path reports a failed exec too, and reaps
+        child.setTerminationHandler(done.handler());
+        QVERIFY(!child.launch(ProcessSpec{{QLatin1String(path)}, {}}, Lifetime::Tied));
+        QCOMPARE(zombieChildren(), 0);
     }
     QTRY_COMPARE_WITH_TIMEOUT(done.calls, 1, 20000); // only the one real child
     QTest::qWait(50);
@@ -358,6 +391,115 @@ void TestChildProcess::manyChildren() {
     QCOMPARE(zombieChildren(), 0);
     QCOMPARE(entries(fdDir).size(), fdsBefore);
     QTRY_COMPARE_WITH_TIMEOUT(entries(taskDir).size(), threadsBefore, 20000);
+}
+
+// A child launched by the helper, a parent of its own: a tied one ends when that parent is killed;
+// a failure stays a failure under an ignored SIGCHLD the parent inherited.
+void TestChildProcess::throughAnotherParent_data() {
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<QByteArray>("expected"); // "gone", "alive" after a kill, or the outcome
+    QTest::newRow("tied, parent killed")
+        << QStringLiteral("tied /bin/sleep 60") << QByteArray("gone");
+    QTest::newRow("own, parent killed")
+        << QStringLiteral("own /bin/sleep 60") << QByteArray("alive");
+    QTest::newRow("SIGCHLD ignored, made default")
+        << QStringLiteral("--default-sigchld tied /bin/false") << QByteArray("1 1");
+    QTest::newRow("SIGCHLD ignored: unknown, no success")
+        << QStringLiteral("own /bin/false") << QByteArray("3 0");
+}
+
+void TestChildProcess::throughAnotherParent() {
+    QFETCH(QString, args);
+    QFETCH(QByteArray, expected);
+    QProcess helper;
+    helper.startCommand(
+        QStringLiteral("/usr/bin/env --ignore-signal=CHLD " QN_BINARY_DIR "/bin/child_helper ") +
+        args);
+    QVERIFY(helper.waitForReadyRead(20000));
+    const pid_t pid = helper.readLine().trimmed().toInt();
+    QVERIFY(pid > 0);
+    if (!expected.contains(' '))
+        helper.kill();
+    QVERIFY(helper.waitForFinished(20000));
+    char state = 0;
+    pid_t parent = 0;
+    const auto alive = [&] { return processState(pid, &state, &parent) && state != 'Z'; };
+    QVERIFY(waitUntil([&] { return !alive(); }, expected == "alive" ? 500 : 10000) !=
+            (expected == "alive"));
+    QCOMPARE(helper.readAll().trimmed(), expected.contains(' ') ? expected : QByteArray());
+    ::kill(pid, SIGKILL);
+}
+
+// The detached process names itself, waits for the running command and runs the rest in order;
+// it gives up on a wait or a run at its bound, and says so on the standard error it kept. On
+// standby it runs nothing while its holder lives, even once the command has ended: retired, it
+// ends; let go of (as when the utility is killed), it waits for the command, then runs.
+void TestChildProcess::detachedRuns_data() {
+    QTest::addColumn<QString>("running"); // the command it waits for: ends, never ends, none; or
+    QTest::addColumn<QByteArray>(
+        "said"); // it ends, the process held on standby and retired or let go
+    QTest::newRow("waits, then runs") << QStringLiteral("ends") << QByteArray();
+    QTest::newRow("gives up the wait")
+        << QStringLiteral("never") << QByteArray("command had not ended after 1 s; given up");
+    QTest::newRow("ends a hung run and its child, runs the next")
+        << QString() << QByteArray("had not ended after 1 s and was ended");
+    QTest::newRow("standby retired: runs nothing") << QStringLiteral("retired") << QByteArray();
+    QTest::newRow("standby let go of: runs once the command has ended")
+        << QStringLiteral("let go") << QByteArray();
+}
+
+void TestChildProcess::detachedRuns() {
+    QFETCH(QString, running);
+    QFETCH(QByteArray, said);
+    const bool retire = running == u"retired", standby = retire || running == u"let go";
+    QVERIFY(::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0); // the detached process comes back to us
+    QTemporaryDir dir;
+    const QString mark = dir.filePath(QStringLiteral("mark"));
+    std::vector<ProcessSpec> specs;
+    if (running.isEmpty()) // a hung run, with a child of its own
+        specs.push_back(shell(QStringLiteral("sleep 60 & echo $! > \"$1\"; wait"), {mark + u'p'}));
+    specs.push_back(shell(QStringLiteral("echo >> \"$1\""), {mark}));
+    const ProcessSpec sleep{{QStringLiteral("/bin/sleep"), QStringLiteral("60")}, {}};
+    ChildProcess command;
+    QVERIFY(running.isEmpty() || command.launch(sleep));
+    const int savedErr = ::dup(2),
+              logFd = ::open(QFile::encodeName(mark + u'l'), O_WRONLY | O_CREAT, 0600);
+    ::dup2(logFd, 2);
+    auto held = std::make_unique<Standby>();
+    QVERIFY(standby ? held->start(specs, &command, 1000ms)
+                    : launchInOrderDetached(specs, running.isEmpty() ? nullptr : &command, 1000ms));
+    ::dup2(savedErr, 2);
+    ::close(savedErr);
+    ::close(logFd);
+
+    pid_t runner = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((runner = childNamed("quillnest-add")) > 0, 10000);
+    QByteArray cmdline = readAll(QStringLiteral("/proc/%1/cmdline").arg(runner));
+    QCOMPARE(cmdline.left(cmdline.indexOf('\0')), QByteArray("quillnest-bar: adding folders"));
+    ChildProcess own, tied; // launched meanwhile: the standby's end is kept from them
+    if (standby) {
+        QVERIFY(own.launch(sleep) && tied.launch(sleep, Lifetime::Tied));
+        if (retire)
+            command.terminate(); // ended while the holder lives: nothing runs yet
+        QTest::qWait(300);
+        QVERIFY(!QFile::exists(mark) && ::waitpid(runner, nullptr, WNOHANG) == 0);
+        retire ? held->retire() : held.reset();
+        QTest::qWait(retire ? 0 : 300); // let go of, it waits for the command still running
+        QVERIFY(retire || (!QFile::exists(mark) && ::waitpid(runner, nullptr, WNOHANG) == 0));
+    }
+    if (running != QLatin1String("never"))
+        command.terminate();
+    int status = -1;
+    QVERIFY(waitUntil([&] { return ::waitpid(runner, &status, WNOHANG) == runner; }, 20000));
+    QCOMPARE(WEXITSTATUS(status), running == QLatin1String("never") ? 1 : 0);
+    QCOMPARE(QFile::exists(mark), running != QLatin1String("never") && !retire);
+    QVERIFY(readAll(mark + u'l').contains(said));
+    const pid_t orphan = readAll(mark + u'p').trimmed().toInt(); // ended, and came back to us
+    QVERIFY(running.isEmpty() ==
+            (orphan > 0 &&
+             waitUntil([&] { return ::waitpid(orphan, &status, WNOHANG) == orphan; }, 20000)));
+    for (ChildProcess* child : {&command, &own, &tied})
+        child->terminate();
 }
 
 QTEST_GUILESS_MAIN(TestChildProcess)

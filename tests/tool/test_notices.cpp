@@ -66,6 +66,9 @@ void TestNotices::notices_data() {
         << ToolCommand::Check << Outcome{K::Signalled, SIGRTMIN + 1} << path << false
         << "Check failed"
         << QStringLiteral("quillnest check --all was ended by signal %1.").arg(SIGRTMIN + 1);
+    QTest::newRow("outcome not learned is no success")
+        << ToolCommand::Sync << Outcome{K::Unknown, 0} << path << false << "Sync failed"
+        << "quillnest sync --all ended, but how it ended could not be learned.";
     QTest::newRow("watch ended by itself") << ToolCommand::Watch << Outcome{K::Exited, 0} << path
                                            << false << "Watching for changes stopped"
                                            << "quillnest watch --all ended by itself.";
