@@ -8,9 +8,9 @@
 //   quillnest sync (--all | PATH) [-q]   build PATH/QUILLNEST.md from .quillnest/rules/*.md; an
 //                                        unregistered PATH is registered
 //   quillnest check (--all | PATH) [-q]  count secrets, warnings and conflicts
-//   quillnest watch --all [-q]           once a second, re-sync every registered project
-//                                        whose rules changed; ends with status 0 on SIGTERM,
-//                                        SIGINT or SIGHUP
+//   quillnest watch --all [-q]           once a second, re-sync and check every registered
+//                                        project whose rules changed; ends with status 0 on
+//                                        SIGTERM, SIGINT or SIGHUP
 // -q silences normal output; errors and warnings still go to stderr. `--` ends the options. A PATH
 // is one argument taken as it is (only a relative one is made absolute, and trailing slashes are
 // dropped); it never passes through a shell.
@@ -494,9 +494,10 @@ bool awaitSignal(const sigset_t& stop, const timespec& timeout) {
 #endif
 }
 
-// Re-syncs every registered project whose rules would now build a master other than the one
-// recorded at its last sync; each such outcome is tried once, so a failing project is not retried
-// every second. Signals are taken synchronously, so a sync in progress always completes.
+// Re-syncs and checks every registered project whose rules would now build a master other than the
+// one recorded at its last sync, so that secrets added to the rules are counted at once (a check
+// that fails keeps the sync's result); each such outcome is tried once, so a failing project is not
+// retried every second. Signals are taken synchronously, so a sync in progress always completes.
 int watch() {
     sigset_t stop;
     sigemptyset(&stop);
@@ -527,8 +528,10 @@ int watch() {
                 for (auto it = changed.begin(); it != changed.end(); ++it) {
                     tried.insert(it.key(), it.value());
                     QJsonObject entry = current.value(it.key()).toObject();
-                    if (current.contains(it.key()) && syncProject(it.key(), entry))
+                    if (current.contains(it.key()) && syncProject(it.key(), entry)) {
+                        checkProject(it.key(), entry);
                         current.insert(it.key(), entry);
+                    }
                 }
                 root->insert(u"projects", current);
                 saveState(*root);

@@ -141,9 +141,17 @@ std::optional<quillnest::Summary> plainSummary(const QByteArray& bytes) {
             continue;
         const QJsonObject entry = it.value().toObject();
         summary.projects.append(it.key());
-        secrets += plainCount(entry.value(QLatin1StringView("secrets"))).value_or(0);
+        const std::int64_t found =
+            plainCount(entry.value(QLatin1StringView("secrets"))).value_or(0);
+        const std::int64_t clashes =
+            plainCount(entry.value(QLatin1StringView("conflicts"))).value_or(0);
+        secrets += found;
         warn += plainCount(entry.value(QLatin1StringView("warn"))).value_or(0);
-        conflicts += plainCount(entry.value(QLatin1StringView("conflicts"))).value_or(0);
+        conflicts += clashes;
+        if (found > 0)
+            summary.withSecrets.append(it.key());
+        if (clashes > 0)
+            summary.withConflicts.append(it.key());
         for (auto [key, latest] : {std::pair{"synced", &synced}, std::pair{"checked", &checked}}) {
             const QJsonValue value = entry.value(QLatin1StringView(key));
             const std::optional<std::int64_t> date =
@@ -178,14 +186,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool validKeys =
         std::all_of(summary.projects.begin(), summary.projects.end(),
                     [](const QString& key) { return QStringView(key).isValidUtf16(); });
-    if (validKeys) {
-        std::stable_sort(plain->projects.begin(), plain->projects.end(), scalarOrder);
-    } else {
-        QStringList sorted = summary.projects;
-        std::sort(sorted.begin(), sorted.end());
-        std::sort(plain->projects.begin(), plain->projects.end());
-        check(sorted == plain->projects);
-        plain->projects = summary.projects;
+    for (auto [mine, theirs] : {std::pair{&summary.projects, &plain->projects},
+                                std::pair{&summary.withSecrets, &plain->withSecrets},
+                                std::pair{&summary.withConflicts, &plain->withConflicts}}) {
+        if (validKeys) {
+            std::stable_sort(theirs->begin(), theirs->end(), scalarOrder);
+        } else {
+            QStringList sorted = *mine;
+            std::sort(sorted.begin(), sorted.end());
+            std::sort(theirs->begin(), theirs->end());
+            check(sorted == *theirs);
+            *theirs = *mine;
+        }
     }
     check(*plain == summary);
     return 0;

@@ -100,6 +100,9 @@ private:
     // Shows the notice for a run of `tool` that ended with `outcome`, if it is a failure; its
     // action runs `command` again as the menu would.
     void tellFailure(ToolCommand command, const QString& tool, const Outcome& outcome);
+    // Tells secrets or conflicts that `summary`, the state a refresh shows, has and the state seen
+    // before had not; its action opens what the menu's item opens.
+    void tellStateChange(const Summary& summary);
     // Writes the snapshot pictures and requests termination when the settings ask for snapshot
     // mode; true when it did.
     bool runSnapshotMode();
@@ -123,6 +126,7 @@ private:
         bool operator==(const ShownIcon&) const = default;
     };
     std::optional<ShownIcon> shownIcon_;
+    std::optional<Summary> stateSeen_; // the last state told from; none before the first reading
 };
 
 } // namespace quillnest

@@ -73,7 +73,8 @@ void App::tellFailure(ToolCommand command, const QString& tool, const Outcome& o
             command == ToolCommand::Check ? self->checkNow() : self->syncNow();
         };
     }
-    setup_.notifier->notify(notice->summary, notice->body, notice->action, std::move(again));
+    setup_.notifier->notify(NoticeKind::Failure, notice->summary, notice->body, notice->action,
+                            std::move(again));
 }
 
 // A sync or check asked for while a command runs comes from a menu that no longer holds it (a

@@ -46,6 +46,7 @@ void App::refresh() {
     item->setAttention(composition.attention);
     if (!item->menu() || *item->menu() != composition.menu)
         item->setMenu(composition.menu);
+    tellStateChange(inputs.summary);
 
     Q_EMIT refreshed();
 }

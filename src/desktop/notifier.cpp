@@ -17,27 +17,30 @@ namespace {
 const auto service = QStringLiteral("org.freedesktop.Notifications");
 const auto path = QStringLiteral("/org/freedesktop/Notifications");
 constexpr int callTimeoutMs = 5000;
-// The key of the one action a notification of ours may offer.
-const auto againKey = QStringLiteral("retry");
+// The key of the one action a notification of ours may offer: running a failed command again, or
+// opening what a found secret or conflict concerns.
+QString actionKey(NoticeKind kind) {
+    return kind == NoticeKind::Failure ? QStringLiteral("retry") : QStringLiteral("open");
+}
 } // namespace
 
 DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent) {}
 
-void DesktopNotifier::notify(const QString& summary, const QString& body, const QString& action,
-                             std::function<void()> onAction) {
+void DesktopNotifier::notify(NoticeKind kind, const QString& summary, const QString& body,
+                             const QString& action, std::function<void()> onAction) {
     if (!QDBusConnection::sessionBus().isConnected()) {
         qCWarning(lcNotify) << "no session bus; not shown:" << summary << body;
         return;
     }
-    onAction_ = action.isEmpty() ? nullptr : std::move(onAction);
-    const Notification notification{summary, body, action};
+    slot(kind).onAction = action.isEmpty() ? nullptr : std::move(onAction);
+    const Notification notification{kind, summary, body, action};
     if (capabilities_ == Capabilities::Known) {
         send(notification);
         return;
     }
-    // Sent as soon as the server has said how to send it; a later one replaces it, as it would
-    // replace it on the screen.
-    waiting_ = notification;
+    // Sent as soon as the server has said how to send it; a later one of the same kind replaces
+    // it, as it would replace it on the screen.
+    slot(kind).waiting = notification;
     if (capabilities_ == Capabilities::Unknown)
         askCapabilities();
 }
@@ -69,8 +72,10 @@ void DesktopNotifier::askCapabilities() {
                     bodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
                     actions_ = reply.value().contains(QStringLiteral("actions"));
                 }
-                if (std::optional<Notification> waiting = std::exchange(waiting_, std::nullopt))
-                    send(*waiting);
+                for (Slot& waiting : slots_) {
+                    if (std::optional<Notification> n = std::exchange(waiting.waiting, {}))
+                        send(*n);
+                }
             });
 }
 
@@ -83,43 +88,51 @@ void DesktopNotifier::send(const Notification& notification) {
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(1))); // normal
     QStringList actions;
     if (actions_ && !notification.action.isEmpty())
-        actions << againKey << notification.action;
-    call << QStringLiteral("Quillnest bar") << shown_ << QStringLiteral("quillnest-bar")
+        actions << actionKey(notification.kind) << notification.action;
+    Slot& own = slot(notification.kind);
+    call << QStringLiteral("Quillnest bar") << own.shown << QStringLiteral("quillnest-bar")
          << notification.summary
          // A server that reads markup shows the escaped body as the plain text it is.
          << (bodyMarkup_ ? notification.body.toHtmlEscaped() : notification.body) << actions
          << hints << int(-1);
-    ++sending_;
+    ++own.sending;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, callTimeoutMs), this);
     const QString what = notification.summary;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, what](QDBusPendingCallWatcher* finished) {
+            [this, what, &own](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
-                --sending_;
+                --own.sending;
                 const QDBusPendingReply<uint> reply = *finished;
                 if (reply.isError()) {
                     qCWarning(lcNotify)
                         << "notification not shown:" << what << reply.error().message();
                     return;
                 }
-                shown_ = reply.value();
+                own.shown = reply.value();
             });
 }
 
-// Every client of the server hears every notification's signals: only our shown one is acted on.
+// Every client of the server hears every notification's signals: only our shown ones are acted
+// on.
 void DesktopNotifier::actionInvoked(uint id, const QString& key) {
-    if (id == 0 || id != shown_ || key != againKey || !onAction_)
+    for (size_t kind = 0; kind < slots_.size(); ++kind) {
+        const Slot& shown = slots_[kind];
+        if (id == 0 || id != shown.shown || key != actionKey(NoticeKind(kind)) || !shown.onAction)
+            continue;
+        const std::function<void()> action = shown.onAction; // it may notify, replacing it
+        action();
         return;
-    const std::function<void()> action = onAction_; // it may notify, replacing onAction_
-    action();
+    }
 }
 
 void DesktopNotifier::notificationClosed(uint id, uint) {
-    if (id == 0 || id != shown_)
-        return;
-    shown_ = 0;
-    if (sending_ == 0) // otherwise the action belongs to the notification on its way
-        onAction_ = nullptr;
+    for (Slot& closed : slots_) {
+        if (id == 0 || id != closed.shown)
+            continue;
+        closed.shown = 0;
+        if (closed.sending == 0) // otherwise the action belongs to the notification on its way
+            closed.onAction = nullptr;
+    }
 }
 
 } // namespace quillnest

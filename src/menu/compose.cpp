@@ -113,6 +113,18 @@ std::vector<MenuItem> projectSubmenu(const QStringList& projects, const Texts& t
 
 } // namespace
 
+QString masterFileTitle(bool ru) {
+    return Texts(ru)(u"Open master file", u"Открыть главный файл");
+}
+
+QString conflictsTitle(bool ru) {
+    return Texts(ru)(u"Show conflicts folder", u"Папка конфликтов");
+}
+
+QString projectTitle(const QString& path) {
+    return lastPathComponent(path);
+}
+
 StatusColor statusColor(const Summary& summary) {
     if (nothingYet(summary))
         return StatusColor::Gray;
@@ -165,7 +177,7 @@ Composition compose(const MenuInputs& inputs) {
 
     MenuItem master;
     master.name = QStringLiteral("master");
-    master.title = t(u"Open master file", u"Открыть главный файл");
+    master.title = masterFileTitle(inputs.ru);
     master.hasSubmenu = true;
     master.submenu = projectSubmenu(s.projects, t);
     menu.push_back(std::move(master));
@@ -173,9 +185,8 @@ Composition compose(const MenuInputs& inputs) {
                            t(u"Add project folder…", u"Добавить папку проекта…"),
                            idle ? Action::AddProject : Action::None));
     if (s.conflicts >= 1)
-        menu.push_back(command(QStringLiteral("conflicts"),
-                               t(u"Show conflicts folder", u"Папка конфликтов"),
-                               Action::OpenConflicts));
+        menu.push_back(
+            command(QStringLiteral("conflicts"), conflictsTitle(inputs.ru), Action::OpenConflicts));
     menu.push_back(separator(3));
 
     menu.push_back(

@@ -38,6 +38,14 @@ StatusColor statusColor(const Summary& summary);
 // there are conflicts, the credit line and Quit.
 Composition compose(const MenuInputs& inputs);
 
+// The titles of the master-file item and of the conflicts item, which notices that lead to the
+// same places offer as their actions.
+QString masterFileTitle(bool ru);
+QString conflictsTitle(bool ru);
+// How the project submenu names the project at `path`: the last component of the path, trailing
+// slashes ignored ("/" for a path of slashes alone).
+QString projectTitle(const QString& path);
+
 // The credit line (UTF-8, the same in both languages) and the address it opens.
 extern const char* const creditTitle;
 extern const char* const siteUrl;

@@ -223,9 +223,15 @@ Summary summarize(const QByteArray& json, bool (*exists)(const QString& path), b
         synced = later(synced, entry.synced);
         checked = later(checked, entry.checked);
         allBelowCombining = allBelowCombining && allBelow(entry.key, firstCombining);
+        if (entry.secrets > 0)
+            summary.withSecrets.append(entry.key);
+        if (entry.conflicts > 0)
+            summary.withConflicts.append(entry.key);
         summary.projects.append(std::move(entry.key));
     }
     sortPaths(summary.projects, allBelowCombining);
+    sortPaths(summary.withSecrets, allBelowCombining);
+    sortPaths(summary.withConflicts, allBelowCombining);
     summary.secrets = secrets.clamped();
     summary.warn = warn.clamped();
     summary.conflicts = conflicts.clamped();

@@ -22,6 +22,10 @@ struct Summary {
     std::int64_t conflicts = 0;
     std::optional<QDateTime> synced; // latest among the listed projects, UTC
     std::optional<QDateTime> checked;
+    // The listed projects whose own count of secrets, or of conflicts, is 1 or more, in the order
+    // of `projects`: the ones a notice of found secrets or conflicts names.
+    QStringList withSecrets;
+    QStringList withConflicts;
 
     bool operator==(const Summary&) const = default;
 };

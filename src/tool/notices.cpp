@@ -1,8 +1,13 @@
 #include "tool/notices.h"
 
+#include "menu/compose.h"
 #include "tool/cli_path.h"
 
+#include <unicode/numberformatter.h>
+#include <unicode/plurrule.h>
+
 #include <csignal>
+#include <memory>
 
 namespace quillnest {
 namespace {
@@ -114,7 +119,73 @@ Notice notFound(const NoticeInputs& in, const Texts& t) {
             {}};
 }
 
+// The plural forms a count takes: English has One and Many, Russian all three.
+enum class Plural { One, Few, Many };
+
+// The form of `n` by ICU's plural rules of the language (the rules of the menu's relative dates),
+// taken from the exact integer, so that every 64-bit count gets its form. Many when ICU fails.
+Plural pluralOf(std::int64_t n, bool ru) {
+    const icu::Locale locale(ru ? "ru" : "en");
+    UErrorCode status = U_ZERO_ERROR;
+    const std::unique_ptr<icu::PluralRules> rules(icu::PluralRules::forLocale(locale, status));
+    const icu::number::FormattedNumber number =
+        icu::number::NumberFormatter::withLocale(locale).formatInt(n, status);
+    if (!rules || U_FAILURE(status))
+        return Plural::Many;
+    const icu::UnicodeString form = rules->select(number, status);
+    if (U_FAILURE(status))
+        return Plural::Many;
+    return form == u"one" ? Plural::One : form == u"few" ? Plural::Few : Plural::Many;
+}
+
+// "3 passwords or keys in 2 projects: a, b" and so on; `words` holds the forms One, Few, Many of
+// what is counted, each pair English then Russian ("in 2 projects" takes the Russian locative).
+QString countIn(std::int64_t total, const QStringList& projects, const char16_t* const (&words)[6],
+                bool ru) {
+    const Texts t(ru);
+    const auto form = [ru](std::int64_t n, const char16_t* const(&forms)[6]) {
+        return QString::fromUtf16(forms[2 * int(pluralOf(n, ru)) + int(ru)]);
+    };
+    static const char16_t* const projectForms[6] = {u"project",  u"проекте",  u"projects",
+                                                    u"проектах", u"projects", u"проектах"};
+    QStringList names;
+    for (qsizetype i = 0; i < projects.size() && i < 3; ++i)
+        names.append(projectTitle(projects[i]));
+    QString listed = names.join(QStringLiteral(", "));
+    if (projects.size() > 3)
+        listed += t(u" and %1 more", u" и ещё %1").arg(projects.size() - 3);
+    return t(u"%1 %2 in %3 %4: %5", u"%1 %2 в %3 %4: %5")
+        .arg(QString::number(qint64(total)), form(total, words), QString::number(projects.size()),
+             form(projects.size(), projectForms), listed);
+}
+
 } // namespace
+
+std::vector<StateNotice> stateNotices(const Summary& before, const Summary& now, bool ru) {
+    const Texts t(ru);
+    std::vector<StateNotice> notices;
+    if (now.secrets >= 1 && before.secrets < 1) {
+        static const char16_t* const forms[6] = {u"password or key",   u"пароль или ключ",
+                                                 u"passwords or keys", u"пароля или ключа",
+                                                 u"passwords or keys", u"паролей или ключей"};
+        notices.push_back(
+            {StateAlarm::Secrets,
+             {t(u"Passwords or keys found in rules", u"В правилах найдены пароли или ключи"),
+              countIn(now.secrets, now.withSecrets, forms, ru) + u'.', masterFileTitle(ru)},
+             now.withSecrets.value(0)});
+    }
+    if (now.conflicts >= 1 && before.conflicts < 1) {
+        static const char16_t* const forms[6] = {u"conflict",  u"конфликт",  u"conflicts",
+                                                 u"конфликта", u"conflicts", u"конфликтов"};
+        notices.push_back({StateAlarm::Conflicts,
+                           {t(u"Conflicts in master files", u"Конфликты главных файлов"),
+                            countIn(now.conflicts, now.withConflicts, forms, ru) +
+                                t(u" — see .quillnest/conflicts.", u" — см. .quillnest/conflicts."),
+                            conflictsTitle(ru)},
+                           now.withConflicts.value(0)});
+    }
+    return notices;
+}
 
 std::optional<Notice> failureNotice(const NoticeInputs& in) {
     const Texts t(in.ru);

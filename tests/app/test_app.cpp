@@ -85,6 +85,7 @@ private:
     QString log_;
     QString tool_;
     RecordingWorkspace* workspace_ = nullptr;
+    RecordingNotifier* notifier_ = nullptr;
     std::unique_ptr<App> app_;
 };
 
@@ -139,6 +140,7 @@ App* TestApp::makeApp(bool russian) {
     setup.settings.ru = russian;
     setup.workspace = std::move(workspace);
     setup.notifier = std::make_unique<RecordingNotifier>();
+    notifier_ = static_cast<RecordingNotifier*>(setup.notifier.get());
     setup.locateTool = [this] { return tool_; };
     app_ = std::make_unique<App>(std::move(setup));
     qputenv("FAKE_LOG", log_.toLocal8Bit());
@@ -753,8 +755,10 @@ void TestApp::manyRefreshesKeepTheHeapFlat() {
             writeState((i / 10) % 2 ? red : green);
         AppProbe::busy(app) = i % 2 ? Busy::Sync : Busy::None;
         app->refresh();
-        if (i % 100 == 0)
+        if (i % 100 == 0) {
             QCoreApplication::processEvents(); // deferred deletions, as the event loop would run
+            *notifier_ = {};                   // each turn to red is told
+        }
         if (i + 1 == warmUp)
             before = liveHeap();
     }

@@ -1,5 +1,6 @@
-// What the user is told when a command fails, end to end: the App runs a real child, and a fake
-// notification server on a private session bus records each Notify call it receives.
+// What the user is told when a command fails or the state turns bad, end to end: the App runs a
+// real child or reads a real state file, and a fake notification server on a private session bus
+// records each Notify call it receives.
 #include "app/app.h"
 #include "app/app_probe.h"
 #include "support/private_bus.h"
@@ -28,11 +29,13 @@ public:
     QStringList summaries;
     QStringList bodies;
     QList<QStringList> actions;
+    QList<uint> replaced;
 
 public Q_SLOTS:
     QStringList GetCapabilities() { return capabilities; }
-    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
-                const QStringList& offered, const QVariantMap&, int) {
+    uint Notify(const QString&, uint replaces, const QString&, const QString& summary,
+                const QString& body, const QStringList& offered, const QVariantMap&, int) {
+        replaced.append(replaces);
         summaries.append(summary);
         bodies.append(body);
         actions.append(offered);
@@ -53,6 +56,8 @@ private Q_SLOTS:
     void failuresAreTold();
     void markupAndActions_data();
     void markupAndActions();
+    void stateChangesAreTold_data();
+    void stateChangesAreTold();
 
 private:
     PrivateBus bus_;
@@ -219,6 +224,97 @@ void TestNotifications::markupAndActions() {
     Q_EMIT server_.ActionInvoked(1, QStringLiteral("retry"));
     QTRY_COMPARE_WITH_TIMEOUT(server_.summaries.size(), 2, 10000); // it failed again
     QCOMPARE(runsLogged(), 2);
+}
+
+// Each state is a list of projects under projects/ with their counts ("a:s2 b:c1 c:w3"; a bare
+// name counts nothing), "-" for no state file or "torn" for half a file; states are parted by "|".
+// Each is read by a refresh, as the state watch would ask for it, and what it told is listed by
+// kind: S secrets, C conflicts, "." nothing.
+void TestNotifications::stateChangesAreTold_data() {
+    QTest::addColumn<QString>("states");
+    QTest::addColumn<QString>("told"); // after each state
+    QTest::addColumn<bool>("ru");
+    QTest::addColumn<QString>("replaced"); // the kind and replaces_id of each Notify call
+    QTest::addColumn<QString>("bodyHas");  // the first notice's body
+    QTest::addColumn<QString>("opens");    // what its action opens, under projects/
+
+    // clang-format off
+    QTest::newRow("secrets appear") << "a | a:s2" << ". S" << false << "S0"
+        << "2 passwords or keys in 1 project: a." << "a/QUILLNEST.md";
+    QTest::newRow("red at start-up") << "a:s1 | a:s2 b:s1" << ". ." << false << "" << "" << "";
+    QTest::newRow("no state file at start-up") << "- | b:s1" << ". S" << false << "S0" << "" << "b";
+    QTest::newRow("stays red, once only") << "a | a:s1 | a:s3 b:s1 | b:s1" << ". S . ." << false
+        << "S0" << "" << "";
+    QTest::newRow("clean, then again") << "a | a:s1 | a | b:s1" << ". S . S" << false << "S0 S1"
+        << "" << "";
+    QTest::newRow("torn and missing reads are no news") << "a | a:s1 | torn | - | a:s1"
+        << ". S . . ." << false << "S0" << "" << "";
+    QTest::newRow("warnings") << "a | a:w3" << ". ." << false << "" << "" << "";
+    QTest::newRow("conflicts appear, Russian") << "a | a b:c2" << ". C" << true << "C0"
+        << "2 конфликта в 1 проекте: b — см. .quillnest/conflicts." << "b/.quillnest/conflicts";
+    QTest::newRow("each kind replaces its own") << "a | a:s1 b:c1 | a | a:s1 b:c1" << ". SC . SC"
+        << false << "S0 C0 S1 C2" << "" << "";
+    // clang-format on
+}
+
+void TestNotifications::stateChangesAreTold() {
+    QFETCH(QString, states);
+    QFETCH(QString, told);
+    QFETCH(bool, ru);
+    QFETCH(QString, replaced);
+    QFETCH(QString, bodyHas);
+    QFETCH(QString, opens);
+    server_.capabilities = QStringList{QStringLiteral("actions")};
+    server_.summaries.clear();
+    server_.bodies.clear();
+    server_.replaced.clear();
+    const QString stateDir = dir_.filePath(QStringLiteral("watched"));
+    const QString projects = dir_.filePath(QStringLiteral("projects")) + u'/';
+    writeFile(projects + QStringLiteral("a/QUILLNEST.md"), "");
+    QDir().mkpath(projects + QStringLiteral("b/.quillnest/conflicts"));
+
+    AppSetup setup;
+    setup.settings.stateDir = stateDir;
+    setup.settings.ru = ru;
+    auto* workspace = new RecordingWorkspace;
+    setup.workspace.reset(workspace);
+    App app(std::move(setup));
+    const QStringList state = states.split(QStringLiteral(" | "));
+    QString kinds;
+    for (qsizetype i = 0; i < state.size(); ++i) {
+        QByteArray json;
+        for (const QString& project : state[i].split(u' ')) {
+            const QString count = project.section(u':', 1);
+            json += ",\"" + QFile::encodeName(projects + project.section(u':', 0, 0)) + "\":{\"" +
+                    (count.startsWith(u's')   ? "secrets"
+                     : count.startsWith(u'c') ? "conflicts"
+                                              : "warn") +
+                    "\":" + (count.size() > 1 ? count.mid(1) : QStringLiteral("0")).toLatin1() +
+                    '}';
+        }
+        QFile::remove(stateDir + QStringLiteral("/state.json"));
+        if (state[i] != u"-")
+            writeFile(stateDir + QStringLiteral("/state.json"),
+                      state[i] == u"torn" ? json : "{\"projects\":{" + json.mid(1) + "}}");
+        i == 0 ? app.applicationDidFinishLaunching() : app.refresh();
+        kinds += told.section(u' ', i, i).remove(u'.');
+        QTRY_COMPARE_WITH_TIMEOUT(server_.summaries.size(), kinds.size(), 10000);
+        QTest::qWait(100); // room for a notice that should not come, and for the server's answer
+    }
+    QString got;
+    for (qsizetype n = 0; n < server_.summaries.size(); ++n)
+        got += QStringLiteral("%1%2 ")
+                   .arg(QLatin1Char(
+                       server_.summaries[n].contains(ru ? u"Конфликт" : u"Conflict") ? 'C' : 'S'))
+                   .arg(server_.replaced[n]);
+    QCOMPARE(got.trimmed(), replaced);
+    if (!bodyHas.isEmpty())
+        QCOMPARE(server_.bodies.first(), bodyHas);
+    if (opens.isEmpty())
+        return;
+    Q_EMIT server_.ActionInvoked(1, QStringLiteral("retry")); // not the key of a state notice
+    Q_EMIT server_.ActionInvoked(1, QStringLiteral("open"));
+    QTRY_COMPARE(workspace->opened, QList<QUrl>{QUrl::fromLocalFile(projects + opens)});
 }
 
 QTEST_MAIN(TestNotifications)

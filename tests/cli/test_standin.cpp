@@ -344,8 +344,9 @@ private Q_SLOTS:
         watch.start(QStringLiteral(QN_STANDIN), {QStringLiteral("watch"), QStringLiteral("--all")});
         QVERIFY(watch.waitForStarted());
 
-        writeFile(p + QStringLiteral("/.quillnest/rules/new.md"), "fresh rule\n");
+        writeFile(p + QStringLiteral("/.quillnest/rules/new.md"), "fresh rule\npassword = x\n");
         QTRY_VERIFY_WITH_TIMEOUT(readFile(master).contains("fresh rule"), 10'000);
+        QTRY_COMPARE_WITH_TIMEOUT(entry(p).value(u"secrets").toInteger(), 1, 10'000);
         // A project added while watching is watched too.
         const QString later = project(QStringLiteral("added later"));
         QCOMPARE(run({QStringLiteral("init"), later}).code, 0);

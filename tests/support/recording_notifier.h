@@ -16,7 +16,7 @@ struct RecordingNotifier final : Notifier {
     QList<QPair<QString, QString>> shown; // summary and body of each notification
     QStringList actions;                  // the action label of each, empty for none
     std::function<void()> lastAction;     // what choosing the latest one's action does
-    void notify(const QString& summary, const QString& body, const QString& action,
+    void notify(NoticeKind, const QString& summary, const QString& body, const QString& action,
                 std::function<void()> onAction) override {
         shown.append({summary, body});
         actions.append(action);

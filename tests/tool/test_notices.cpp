@@ -1,4 +1,5 @@
-// The texts of failure notifications: which ends are told, and what they say.
+// The texts of notifications: which failures and which changes of the state are told, and what
+// they say.
 #include "tool/notices.h"
 
 #include <QTest>
@@ -9,12 +10,31 @@ using namespace quillnest;
 
 Q_DECLARE_METATYPE(quillnest::ToolCommand)
 Q_DECLARE_METATYPE(quillnest::Outcome)
+Q_DECLARE_METATYPE(quillnest::Summary)
+
+namespace {
+// A state with `secrets` found in the projects /p/1 to /p/<secretProjects>, and likewise conflicts.
+Summary state(std::int64_t secrets, int secretProjects, std::int64_t conflicts = 0,
+              int conflictProjects = 0, std::int64_t warn = 0) {
+    Summary s;
+    s.secrets = secrets;
+    s.warn = warn;
+    s.conflicts = conflicts;
+    for (int i = 1; i <= std::max(secretProjects, conflictProjects); ++i)
+        s.projects.append(QStringLiteral("/p/%1").arg(i));
+    s.withSecrets = s.projects.first(secretProjects);
+    s.withConflicts = s.projects.first(conflictProjects);
+    return s;
+}
+} // namespace
 
 class TestNotices : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void notices_data();
     void notices();
+    void stateNotices_data();
+    void stateNotices();
 };
 
 void TestNotices::notices_data() {
@@ -94,6 +114,59 @@ void TestNotices::notices() {
         QCOMPARE(notice->summary, summary);
         QCOMPARE(notice->body, body);
     }
+}
+
+void TestNotices::stateNotices_data() {
+    QTest::addColumn<Summary>("before");
+    QTest::addColumn<Summary>("now");
+    QTest::addColumn<bool>("ru");
+    QTest::addColumn<QString>("told"); // summary | body | action of each notice
+
+    const Summary clean = state(0, 0);
+    QTest::newRow("one") << clean << state(1, 1) << false
+                         << "Passwords or keys found in rules | 1 password or key in 1 project: 1. "
+                            "| Open master file";
+    QTest::newRow("and N more") << clean << state(7, 4) << false
+                                << "Passwords or keys found in rules | 7 passwords or keys in 4 "
+                                   "projects: 1, 2, 3 and 1 more. | Open master file";
+    QTest::newRow("1, Russian") << clean << state(1, 1) << true
+                                << "В правилах найдены пароли или ключи | 1 пароль или ключ в 1 "
+                                   "проекте: 1. | Открыть главный файл";
+    QTest::newRow("2, Russian") << clean << state(2, 2) << true
+                                << "В правилах найдены пароли или ключи | 2 пароля или ключа в 2 "
+                                   "проектах: 1, 2. | Открыть главный файл";
+    QTest::newRow("5, Russian") << clean << state(5, 5) << true
+                                << "В правилах найдены пароли или ключи | 5 паролей или ключей в 5 "
+                                   "проектах: 1, 2, 3 и ещё 2. | Открыть главный файл";
+    QTest::newRow("21, Russian") << clean << state(21, 21) << true
+                                 << "В правилах найдены пароли или ключи | 21 пароль или ключ в 21 "
+                                    "проекте: 1, 2, 3 и ещё 18. | Открыть главный файл";
+    QTest::newRow("22 in 12, Russian")
+        << clean << state(0, 0, 22, 12) << true
+        << "Конфликты главных файлов | 22 конфликта в 12 проектах: 1, 2, 3 и ещё 9 — см. "
+           ".quillnest/conflicts. | Папка конфликтов";
+    QTest::newRow("both at once")
+        << state(0, 0, 0, 0, 4) << state(3, 1, 1, 1) << false
+        << "Passwords or keys found in rules | 3 passwords or keys in 1 project: 1. | Open master "
+           "file | Conflicts in master files | 1 conflict in 1 project: 1 — see "
+           ".quillnest/conflicts. | Show conflicts folder";
+    QTest::newRow("conflicts stay, secrets go")
+        << state(1, 1, 1, 1) << state(0, 0, 2, 1) << false << "";
+    QTest::newRow("negative total") << clean << state(-1, 1) << false << "";
+}
+
+void TestNotices::stateNotices() {
+    QFETCH(Summary, before);
+    QFETCH(Summary, now);
+    QFETCH(bool, ru);
+    QFETCH(QString, told);
+
+    QStringList texts;
+    for (const StateNotice& n : quillnest::stateNotices(before, now, ru)) {
+        texts << n.notice.summary << n.notice.body << n.notice.action;
+        QCOMPARE(n.project, QStringLiteral("/p/1"));
+    }
+    QCOMPARE(texts.join(QStringLiteral(" | ")), told);
 }
 
 QTEST_APPLESS_MAIN(TestNotices)
